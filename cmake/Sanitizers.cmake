@@ -1,0 +1,10 @@
+# Applied globally so that every library a test links is instrumented alike; mixing
+# instrumented and uninstrumented project code hides races and overflows at the seams.
+if(WIRELOG_SANITIZE)
+  list(JOIN WIRELOG_SANITIZE "," _wl_san)
+  add_compile_options(-fsanitize=${_wl_san} -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=${_wl_san})
+  if("undefined" IN_LIST WIRELOG_SANITIZE)
+    add_compile_options(-fno-sanitize-recover=undefined)
+  endif()
+endif()

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the default preset, then AddressSanitizer + UBSan on all tests,
+# then ThreadSanitizer on the tests labelled "threads". Long fuzz and soak runs are separate.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+jobs=$(nproc)
+for preset in dev asan tsan; do
+    echo "=== $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -j "$jobs"
+done
