@@ -8,3 +8,11 @@ if(WIRELOG_SANITIZE)
     add_compile_options(-fno-sanitize-recover=undefined)
   endif()
 endif()
+
+# Fuzz builds: every library the fuzz targets reach carries libFuzzer's coverage hooks, and
+# AddressSanitizer + UBSan so a bad access stops the run at its cause.
+if(WIRELOG_BUILD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined
+                      -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -3,38 +3,52 @@
 #include "EventBuffer.h"
 
 namespace Wirelog {
+namespace {
+
+// Only the producer moves the head during a capture, so it is kept in a register; each record
+// is published with release as soon as it is complete.
+struct Appender {
+    std::uint32_t head;
+    std::int64_t timer;
+
+    void operator()(std::uint8_t cmd, std::uint8_t data) {
+        MyEvents[head] = TWIevent{cmd, data, timer};
+        myevtHead.store(++head, std::memory_order_release);
+    }
+};
+
+bool TakesValueByte(std::uint8_t code) {
+    return code >= 7 && code <= 16;
+}
+
+} // namespace
 
 std::size_t FrameBatch(const std::uint8_t* bytes, std::size_t count, std::int64_t timer,
                        PendingCode& pending) {
-    // Only this thread moves the head during a capture, so a local copy stays exact; each
-    // record is published with release as soon as it is complete.
-    std::uint32_t head = myevtHead.load(std::memory_order_relaxed);
-    const auto append = [&head](std::uint8_t cmd, std::uint8_t data, std::int64_t stamp) {
-        MyEvents[head] = TWIevent{cmd, data, stamp};
-        myevtHead.store(++head, std::memory_order_release);
-    };
+    Appender append{myevtHead.load(std::memory_order_relaxed), timer};
     std::size_t pos = 0;
+    if (pending.extra && count > 0) {
+        // A full buffer skips the value byte too and leaves the code waiting, as it skips
+        // every byte.
+        if (append.head >= kEventCapacity)
+            return count;
+        pending.extra = false;
+        append(pending.c, bytes[pos++]);
+    }
     while (pos < count) {
-        if (head >= kEventCapacity) {
+        if (append.head >= kEventCapacity) {
             // A full buffer still consumes the stream, so the adapter's queue keeps draining.
             return count - pos;
         }
-        std::uint8_t code;
-        if (pending.extra) {
-            code = pending.c;
-            pending.extra = false;
-        } else {
-            code = bytes[pos++];
-        }
-        if (code > 16) {
-            append(17, code, timer);
-        } else if (code <= 6) {
-            append(code, 0, timer);
+        const std::uint8_t code = bytes[pos++];
+        if (!TakesValueByte(code)) {
+            const bool outOfRange = code > 16;
+            append(outOfRange ? std::uint8_t{17} : code, outOfRange ? code : std::uint8_t{0});
         } else if (pos == count) {
             pending.c = code;
             pending.extra = true;
         } else {
-            append(code, bytes[pos++], timer);
+            append(code, bytes[pos++]);
         }
     }
     return 0;

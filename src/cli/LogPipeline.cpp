@@ -38,7 +38,7 @@ std::uint64_t LogPipeline::eventsStored() const {
 
 bool LogPipeline::flush() {
     sinkFailed_ = !WriteLogFile(lines_, sink_);
-    lines_.clear();
+    lines_.rewind();
     return !sinkFailed_;
 }
 

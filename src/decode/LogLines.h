@@ -1,6 +1,8 @@
 #pragma once
 // The log's text, stored compactly: one arena of fixed-size blocks plus one packed entry per
-// line. Appending never moves text already stored, and an empty separator line costs 8 bytes.
+// line, the entries themselves in fixed-size chunks. Appending never moves anything already
+// stored (no regrowth copies, no transient double footprint), and an empty separator line costs
+// 8 bytes.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -13,22 +15,56 @@ class LogLines {
 public:
     static constexpr std::size_t kBlockBytes = 1 << 20;
     static constexpr std::size_t kMaxLineBytes = 0xFFFF;
+    static constexpr std::size_t kEntriesPerChunk = 1 << 16;
 
     // Lines longer than kMaxLineBytes are cut there; no decoder line comes near it.
     void append(std::string_view line);
-    void clear();
 
-    std::size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
+    // Appends a line that `write(char* out)` writes in place, returning its length, which must
+    // not exceed maxLength (1 to kMaxLineBytes). Saves building the line elsewhere and copying
+    // it in.
+    template <typename Writer> void appendWritten(std::size_t maxLength, Writer&& write) {
+        char* out = size_ < entryCapacity_ && usedInLastBlock_ + maxLength <= kBlockBytes
+                        ? lastBlock_ + usedInLastBlock_
+                        : makeRoom(maxLength);
+        const std::size_t length = write(out);
+        entry(size_++) = length == 0 ? 0 : Pack(usedInLastBlock_, length);
+        usedInLastBlock_ += length;
+    }
+
+    // Empties the log and gives its memory back.
+    void clear();
+    // Empties the log but keeps its memory for the lines that follow; for a caller that hands
+    // the lines on in rounds.
+    void rewind();
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
     std::string_view operator[](std::size_t i) const;
 
     // Heap bytes held, for the memory figures.
     std::size_t bytesReserved() const;
 
 private:
-    // Offset into the arena in the upper 48 bits, length in the lower 16.
-    std::vector<std::uint64_t> entries_;
+    // Starts an entry chunk and a text block as needed for one more line of maxLength bytes.
+    char* makeRoom(std::size_t maxLength);
+    void growEntries();
+    std::uint64_t Pack(std::size_t offsetInBlock, std::size_t length) const {
+        return static_cast<std::uint64_t>((blocksInUse_ - 1) * kBlockBytes + offsetInBlock) << 16 |
+               length;
+    }
+    std::uint64_t& entry(std::size_t i) const {
+        return entryChunks_[i / kEntriesPerChunk][i % kEntriesPerChunk];
+    }
+
+    // Each entry: offset into the arena in the upper 48 bits, length in the lower 16; 0 for an
+    // empty line.
+    std::vector<std::unique_ptr<std::uint64_t[]>> entryChunks_;
     std::vector<std::unique_ptr<char[]>> blocks_;
+    std::size_t size_ = 0;
+    std::size_t entryCapacity_ = 0; // entries in the chunks allocated so far
+    std::size_t blocksInUse_ = 0;
+    char* lastBlock_ = nullptr; // the block in use, null before the first
     std::size_t usedInLastBlock_ = kBlockBytes;
 };
 

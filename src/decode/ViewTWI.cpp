@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -39,20 +40,38 @@ constexpr std::string_view kFixed[] = {
     "Repeated START (the Master did not relinquish control of the bus)"sv,
 };
 
-void AppendHex(std::string& out, std::uint8_t b) {
-    char hex[4];
-    ByteToS(b, hex);
-    out.append(hex, 4);
+// Writes a line into a buffer of kMaxViewTWILength characters; the literals' lengths are
+// known at compile time, so each piece becomes a few plain moves.
+class LineWriter {
+public:
+    explicit LineWriter(char* out) : begin_(out), at_(out) {}
+
+    void put(std::string_view text) {
+        std::memcpy(at_, text.data(), text.size());
+        at_ += text.size();
+    }
+    void put(char ch) { *at_++ = ch; }
+    void hex(std::uint8_t b) {
+        ByteToS(b, at_);
+        at_ += 4;
+    }
+    template <typename Integer> void decimal(Integer value) {
+        at_ = std::to_chars(at_, at_ + 12, value).ptr;
+    }
+    std::size_t length() const { return static_cast<std::size_t>(at_ - begin_); }
+
+private:
+    char* begin_;
+    char* at_;
+};
+
+void PutAddress(LineWriter& out, std::string_view read, std::string_view write, std::uint8_t data) {
+    out.put((data & 1) ? read : write);
+    out.hex(static_cast<std::uint8_t>(data >> 1));
 }
 
-void AppendAddress(std::string& out, std::string_view read, std::string_view write,
-                   std::uint8_t data) {
-    out += (data & 1) ? read : write;
-    AppendHex(out, static_cast<std::uint8_t>(data >> 1));
-}
-
-void AppendBitCount(std::string& out, std::uint8_t data) {
-    out += static_cast<char>('0' + ((data & 0x0F) >> 1));
+void PutBitCount(LineWriter& out, std::uint8_t data) {
+    out.put(static_cast<char>('0' + ((data & 0x0F) >> 1)));
 }
 
 // The gap in whole milliseconds, truncated toward zero; a gap beyond the signed 32-bit range
@@ -78,26 +97,11 @@ std::int32_t GapMilliseconds(std::int64_t timer) {
     return static_cast<std::int32_t>(ms);
 }
 
-void AppendGap(std::string& out, std::int64_t timer) {
-    char digits[16];
-    const auto end = std::to_chars(digits, digits + sizeof digits, GapMilliseconds(timer)).ptr;
-    out += " [Gap from last Stop = "sv;
-    out.append(digits, end);
-    out += "mS]"sv;
-}
-
-void AppendUnknown(std::string& out, std::uint8_t cmd) {
-    char digits[4];
-    const auto end = std::to_chars(digits, digits + sizeof digits, cmd).ptr;
-    out += "UNKNOWN BUS COMMAND SENT, VALUE="sv;
-    out.append(digits, end);
-}
-
 bool IsStopType(std::uint8_t cmd) {
     return cmd == 2 || cmd == 5 || cmd == 11 || cmd == 12 || cmd == 16;
 }
 
-void AppendLine(std::string& out, std::uint8_t cmd, std::uint8_t data, std::int64_t timer) {
+void PutLine(LineWriter& out, std::uint8_t cmd, std::uint8_t data, std::int64_t timer) {
     switch (cmd) {
     case 0:
     case 2:
@@ -105,81 +109,91 @@ void AppendLine(std::string& out, std::uint8_t cmd, std::uint8_t data, std::int6
     case 4:
     case 5:
     case 6:
-        out += kFixed[cmd];
+        out.put(kFixed[cmd]);
         break;
     case 1:
-        out += kFixed[1];
-        if (StopTime != 0)
-            AppendGap(out, timer);
+        out.put(kFixed[1]);
+        if (StopTime != 0) {
+            out.put(" [Gap from last Stop = "sv);
+            out.decimal(GapMilliseconds(timer));
+            out.put("mS]"sv);
+        }
         break;
     case 7:
-        AppendAddress(out, kAddrAckRead, kAddrAckWrite, data);
+        PutAddress(out, kAddrAckRead, kAddrAckWrite, data);
         break;
     case 8:
-        AppendAddress(out, kAddrNakRead, kAddrNakWrite, data);
+        PutAddress(out, kAddrNakRead, kAddrNakWrite, data);
         break;
     case 9:
-        out += kDataAck;
-        AppendHex(out, data);
+        out.put(kDataAck);
+        out.hex(data);
         break;
     case 10:
-        out += kDataNak;
-        AppendHex(out, data);
+        out.put(kDataNak);
+        out.hex(data);
         break;
     case 11:
-        out += "Error: STOP detected at IDLE or within a data-byte transfer. ("sv;
-        AppendBitCount(out, data);
-        out += " data bits were sent prior to the bad STOP.)"sv;
+        out.put("Error: STOP detected at IDLE or within a data-byte transfer. ("sv);
+        PutBitCount(out, data);
+        out.put(" data bits were sent prior to the bad STOP.)"sv);
         break;
     case 12:
-        AppendAddress(out, "Error: Address + Read  + STOP (missing ACK/NAK), addr = "sv,
-                      "Error: Address + Write + STOP (missing ACK/NAK), addr = "sv, data);
+        PutAddress(out, "Error: Address + Read  + STOP (missing ACK/NAK), addr = "sv,
+                   "Error: Address + Write + STOP (missing ACK/NAK), addr = "sv, data);
         break;
     case 13:
-        out += "Error: START detected within a data-byte transfer. ("sv;
-        AppendBitCount(out, data);
-        out += " data bits were sent prior to the bad START.)"sv;
+        out.put("Error: START detected within a data-byte transfer. ("sv);
+        PutBitCount(out, data);
+        out.put(" data bits were sent prior to the bad START.)"sv);
         break;
     case 14:
-        AppendAddress(out, "Error: Address + Read  + RESTART (missing ACK/NAK), addr = "sv,
-                      "Error: Address + Write + RESTART (missing ACK/NAK), addr = "sv, data);
+        PutAddress(out, "Error: Address + Read  + RESTART (missing ACK/NAK), addr = "sv,
+                   "Error: Address + Write + RESTART (missing ACK/NAK), addr = "sv, data);
         break;
     case 15:
-        out += "Error: Data + RESTART (missing ACK/NAK), data = "sv;
-        AppendHex(out, data);
+        out.put("Error: Data + RESTART (missing ACK/NAK), data = "sv);
+        out.hex(data);
         break;
     case 16:
-        out += "Error: Data + STOP (missing ACK/NAK), data = "sv;
-        AppendHex(out, data);
-        out += " (data may be partially invalid)"sv;
+        out.put("Error: Data + STOP (missing ACK/NAK), data = "sv);
+        out.hex(data);
+        out.put(" (data may be partially invalid)"sv);
         break;
     case 17:
-        out += "*** Buffer Error *** , data = "sv;
-        AppendHex(out, data);
-        out += " (some prior info may be invalid)"sv;
+        out.put("*** Buffer Error *** , data = "sv);
+        out.hex(data);
+        out.put(" (some prior info may be invalid)"sv);
         break;
     default:
-        AppendUnknown(out, cmd);
+        out.put("UNKNOWN BUS COMMAND SENT, VALUE="sv);
+        out.decimal(cmd);
         break;
     }
 }
 
 } // namespace
 
-void AppendViewTWI(std::string& out, std::uint8_t cmd, std::uint8_t data, std::int64_t timer) {
+std::size_t FormatViewTWI(char* out, std::uint8_t cmd, std::uint8_t data, std::int64_t timer) {
     if (firsttime) {
         firsttime = false;
         StopTime = 0;
     }
-    AppendLine(out, cmd, data, timer);
+    LineWriter writer(out);
+    PutLine(writer, cmd, data, timer);
     if (IsStopType(cmd))
         StopTime = timer;
+    return writer.length();
+}
+
+void AppendViewTWI(std::string& out, std::uint8_t cmd, std::uint8_t data, std::int64_t timer) {
+    char line[kMaxViewTWILength];
+    out.append(line, FormatViewTWI(line, cmd, data, timer));
 }
 
 std::string ViewTWI(std::uint8_t cmd, std::uint8_t data, std::int64_t timer) {
-    std::string line;
-    AppendViewTWI(line, cmd, data, timer);
-    return line;
+    char line[kMaxViewTWILength];
+    return std::string(line, FormatViewTWI(line, cmd, data, timer));
 }
 
 void ResetDecoder() {

@@ -7,6 +7,7 @@
 #include <limits>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace Wirelog {
 namespace {
@@ -107,6 +108,29 @@ TEST_F(Decoder, AppendFormAddsToWhatIsThere) {
     std::string line = "> ";
     AppendViewTWI(line, 9, 0x42, 0);
     EXPECT_EQ(line, "> Data + ACK,            data = 0x42");
+}
+
+TEST_F(Decoder, NoLineOutgrowsTheFormattingBuffer) {
+    std::size_t longest = 0;
+    for (int cmd = 0; cmd < 256; ++cmd) {
+        for (const int data : {0x00, 0x0E, 0xA1, 0xFF}) {
+            ResetDecoder();
+            ViewTWI(2, 0, std::numeric_limits<std::int64_t>::max());
+            // Exactly the buffer's size on the heap, so an overrun is a sanitizer report.
+            std::vector<char> out(kMaxViewTWILength);
+            const std::size_t length = FormatViewTWI(out.data(), static_cast<std::uint8_t>(cmd),
+                                                     static_cast<std::uint8_t>(data),
+                                                     std::numeric_limits<std::int64_t>::min());
+            ASSERT_LE(length, kMaxViewTWILength);
+            ResetDecoder();
+            ViewTWI(2, 0, std::numeric_limits<std::int64_t>::max());
+            EXPECT_EQ(std::string(out.data(), length),
+                      ViewTWI(static_cast<std::uint8_t>(cmd), static_cast<std::uint8_t>(data),
+                              std::numeric_limits<std::int64_t>::min()));
+            longest = std::max(longest, length);
+        }
+    }
+    EXPECT_EQ(longest, 107u) << "code 11 with seven bits";
 }
 
 std::string Start(std::int64_t timer) {

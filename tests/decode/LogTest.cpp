@@ -159,6 +159,44 @@ TEST_F(Log, LogLinesHoldsSeparatorsAtEveryArenaPosition) {
     EXPECT_EQ(Contents(lines), (std::vector<std::string>{"", "again"}));
 }
 
+TEST(LogLinesStore, RewindReusesMemoryAndKeepsLinesIntact) {
+    LogLines lines;
+    const std::string line(1000, 'a');
+    for (int i = 0; i < 3000; ++i) // three blocks' worth
+        lines.append(line);
+    const std::size_t reserved = lines.bytesReserved();
+    lines.rewind();
+    EXPECT_TRUE(lines.empty());
+    lines.append("");
+    for (int i = 0; i < 4000; ++i) {
+        lines.append("b" + std::to_string(i));
+        if (i % 1000 == 999)
+            lines.append(std::string(900, 'c'));
+    }
+    ASSERT_EQ(lines.size(), 4005u);
+    EXPECT_EQ(lines[0], "");
+    EXPECT_EQ(lines[1], "b0");
+    EXPECT_EQ(lines[1001], std::string(900, 'c'));
+    EXPECT_EQ(lines[4004], std::string(900, 'c'));
+    EXPECT_EQ(lines.bytesReserved(), reserved) << "the text fits the blocks it had";
+}
+
+TEST(LogLinesStore, LinesWrittenInPlaceMatchAppendedOnes) {
+    LogLines written;
+    LogLines appended;
+    for (int i = 0; i < 40'000; ++i) {
+        const std::string line(static_cast<std::size_t>(i % 120), static_cast<char>('A' + i % 26));
+        appended.append(line);
+        written.appendWritten(128, [&](char* out) {
+            line.copy(out, line.size());
+            return line.size();
+        });
+    }
+    ASSERT_EQ(written.size(), appended.size());
+    for (std::size_t i = 0; i < written.size(); ++i)
+        ASSERT_EQ(written[i], appended[i]) << i;
+}
+
 TEST(LogFile, EveryLineEndsWithCrLfAndNothingElseIsWritten) {
     LogLines lines;
     EXPECT_EQ(FileBytes(lines), "");
