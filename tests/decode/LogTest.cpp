@@ -38,16 +38,14 @@ protected:
         div = 1000.0;
     }
 
-    // One capture: each inner vector is one read, stamped with its index times 1000.
+    // One capture, drained after every read as the window does; all reads share one stamp.
     std::vector<std::string> Decode(const std::vector<std::vector<std::uint8_t>>& reads) {
         SetUp();
         PendingCode pending;
         LogLines lines;
-        std::int64_t stamp = 0;
         for (const auto& read : reads) {
-            FrameBatch(read.data(), read.size(), stamp, pending);
+            FrameBatch(read.data(), read.size(), 4000, pending);
             DrainEvents(lines);
-            stamp += 1000;
         }
         return Contents(lines);
     }
@@ -107,28 +105,15 @@ TEST_F(Log, SplittingTheStreamAnywhereGivesTheSameLog) {
         0x00, 0x05, 0x01, 0x07, 0xA0, 0x09, 0x07, 0x06, 0x07, 0xA1, 0x0A, 0x02, 0x02,
         0x03, 0x08, 0x01, 0x04, 0x0B, 0x0E, 0x0C, 0xA1, 0x01, 0x0D, 0x06, 0x0E, 0x3C,
         0x0F, 0x0F, 0x10, 0xFF, 0x11, 0x80, 0x01, 0x07, 0x10, 0x09, 0x00, 0x02};
-    const auto reference = Decode({stream});
-    ASSERT_GT(reference.size(), 30u);
     const auto part = [&](std::size_t from, std::size_t to) {
         return std::vector<std::uint8_t>(stream.begin() + static_cast<std::ptrdiff_t>(from),
                                          stream.begin() + static_cast<std::ptrdiff_t>(to));
     };
-    // All reads share one stamp here, so only the framing decides the lines.
-    const auto sameStamp = [&](const std::vector<std::vector<std::uint8_t>>& reads) {
-        SetUp();
-        PendingCode pending;
-        LogLines lines;
-        for (const auto& read : reads) {
-            FrameBatch(read.data(), read.size(), 4000, pending);
-            DrainEvents(lines);
-        }
-        return Contents(lines);
-    };
-    const auto referenceSameStamp = sameStamp({stream});
+    const auto reference = Decode({stream});
+    ASSERT_EQ(reference.size(), 33u); // 25 events, 8 of them separated
     for (std::size_t i = 0; i <= stream.size(); ++i) {
         for (std::size_t j = i; j <= stream.size(); ++j) {
-            ASSERT_EQ(sameStamp({part(0, i), {}, part(i, j), part(j, stream.size())}),
-                      referenceSameStamp)
+            ASSERT_EQ(Decode({part(0, i), {}, part(i, j), part(j, stream.size())}), reference)
                 << "split at " << i << " and " << j;
         }
     }
@@ -161,40 +146,18 @@ TEST_F(Log, LogLinesHoldsSeparatorsAtEveryArenaPosition) {
 
 TEST(LogLinesStore, RewindReusesMemoryAndKeepsLinesIntact) {
     LogLines lines;
-    const std::string line(1000, 'a');
     for (int i = 0; i < 3000; ++i) // three blocks' worth
-        lines.append(line);
+        lines.append(std::string(1000, 'a'));
     const std::size_t reserved = lines.bytesReserved();
     lines.rewind();
-    EXPECT_TRUE(lines.empty());
     lines.append("");
-    for (int i = 0; i < 4000; ++i) {
-        lines.append("b" + std::to_string(i));
-        if (i % 1000 == 999)
-            lines.append(std::string(900, 'c'));
-    }
-    ASSERT_EQ(lines.size(), 4005u);
+    for (int i = 0; i < 3000; ++i)
+        lines.append(std::to_string(i) + std::string(900, 'b'));
+    ASSERT_EQ(lines.size(), 3001u);
     EXPECT_EQ(lines[0], "");
-    EXPECT_EQ(lines[1], "b0");
-    EXPECT_EQ(lines[1001], std::string(900, 'c'));
-    EXPECT_EQ(lines[4004], std::string(900, 'c'));
+    EXPECT_EQ(lines[1].substr(0, 2), "0b");
+    EXPECT_EQ(lines[3000].substr(0, 5), "2999b");
     EXPECT_EQ(lines.bytesReserved(), reserved) << "the text fits the blocks it had";
-}
-
-TEST(LogLinesStore, LinesWrittenInPlaceMatchAppendedOnes) {
-    LogLines written;
-    LogLines appended;
-    for (int i = 0; i < 40'000; ++i) {
-        const std::string line(static_cast<std::size_t>(i % 120), static_cast<char>('A' + i % 26));
-        appended.append(line);
-        written.appendWritten(128, [&](char* out) {
-            line.copy(out, line.size());
-            return line.size();
-        });
-    }
-    ASSERT_EQ(written.size(), appended.size());
-    for (std::size_t i = 0; i < written.size(); ++i)
-        ASSERT_EQ(written[i], appended[i]) << i;
 }
 
 TEST(LogFile, EveryLineEndsWithCrLfAndNothingElseIsWritten) {
@@ -212,12 +175,10 @@ TEST(LogFile, LargeLogArrivesInOrderAndARefusedChunkStopsTheWrite) {
     LogLines lines;
     std::string expected;
     for (int i = 0; i < 50'000; ++i) {
-        const std::string line = i % 7 == 0 ? "" : "line " + std::to_string(i);
-        lines.append(line);
-        expected += line + "\r\n";
+        lines.append(i % 7 == 0 ? "" : std::to_string(i));
+        expected += (i % 7 == 0 ? "" : std::to_string(i)) + "\r\n";
     }
-    EXPECT_EQ(FileBytes(lines), expected);
-
+    EXPECT_TRUE(FileBytes(lines) == expected);
     int calls = 0;
     EXPECT_FALSE(WriteLogFile(lines, [&](std::string_view) { return ++calls < 2; }));
     EXPECT_EQ(calls, 2) << "no chunk after the refused one";
