@@ -192,7 +192,13 @@ std::optional<std::string> DecodeInput(const Options& options, Input& input, Log
     return input.name() + ": " + error.describe();
 }
 
-void NoteDroppedEvents(const LogPipeline& pipeline) {
+// Things the log cannot show but the user should know; the log itself is as the window's.
+void NoteLostInput(const LogPipeline& pipeline) {
+    if (pipeline.endsInsideEvent())
+        std::fprintf(stderr,
+                     "wirelog-cli decode: note: the stream ends inside an event (code %u waits "
+                     "for its value byte); it is not in the log\n",
+                     static_cast<unsigned>(pipeline.waitingCode()));
     if (pipeline.droppedBytes() == 0)
         return;
     std::fprintf(stderr,
@@ -241,7 +247,7 @@ int RunDecode(int argc, char** argv) {
         Fail(error);
         return kExitFailure;
     }
-    NoteDroppedEvents(pipeline);
+    NoteLostInput(pipeline);
     return 0;
 }
 

@@ -32,6 +32,10 @@ public:
     // Bytes the full buffer made the framing skip; nonzero means events were lost to the cap.
     std::uint64_t droppedBytes() const { return droppedBytes_; }
     std::uint64_t eventsStored() const;
+    // The stream ended on a code byte still waiting for its value byte (never shown, as in the
+    // window, where the next capture drops it).
+    bool endsInsideEvent() const { return pending_.extra; }
+    std::uint8_t waitingCode() const { return pending_.c; }
 
 private:
     bool flush();

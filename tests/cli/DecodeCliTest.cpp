@@ -131,6 +131,13 @@ TEST_F(DecodeCli, WritesTheSavedLogsExactBytesToStdoutOrOut) {
     EXPECT_EQ(Decode({"-"}, input).out, expected);
 }
 
+TEST_F(DecodeCli, StreamEndingInsideAnEventIsNoted) {
+    const Outcome run = Decode({Input("in.txt", "0 01 07 A0 09\n").string()});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "\r\nSTART (valid)\r\nAddress + Write + ACK, addr = 0x50\r\n");
+    EXPECT_NE(run.err.find("ends inside an event (code 9 waits"), std::string::npos) << run.err;
+}
+
 TEST_F(DecodeCli, RealCaptureMatchesItsReviewedLog) {
     const fs::path data = WIRELOG_TEST_DATA;
     const Outcome run = Decode({(data / "gigabyte_6vle_vxl_i2c.batches.txt").string()});
