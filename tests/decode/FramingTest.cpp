@@ -84,8 +84,11 @@ TEST_F(Framing, CaptureStoresTheFirst999999EventsAndDropsTheRest) {
     MyEvents[kEventCapacity] = TWIevent{0xEE, 0xEE, -1};
     // 1,000,000 events in reads of the reader's largest size; the 999,999th event is split
     // over the last read boundary, so the pending code completes the buffer.
-    std::vector<std::uint8_t> stream(999'998, 0x02);
-    stream.insert(stream.end(), {0x09, 0x31, 0x09, 0x32});
+    std::vector<std::uint8_t> stream(1'000'002, 0x02);
+    stream[999'998] = 0x09;
+    stream[999'999] = 0x31;
+    stream[1'000'000] = 0x09;
+    stream[1'000'001] = 0x32;
     const std::size_t split = 999'999;
     std::size_t dropped = 0;
     for (std::size_t at = 0; at < split; at += 32'764) {
