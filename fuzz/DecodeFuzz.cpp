@@ -64,8 +64,8 @@ void FuzzTimedBatches(std::string_view text) {
             Require(batch.timeStamp <= Wirelog::kMaxTimeStamp);
             Require(parsed.empty() || batch.timeStamp >= parsed.back().timeStamp);
             parsed.push_back(batch);
-            return pipeline.addRead(static_cast<std::int64_t>(batch.timeStamp),
-                                    batch.bytes.data(), batch.bytes.size());
+            return pipeline.addRead(static_cast<std::int64_t>(batch.timeStamp), batch.bytes.data(),
+                                    batch.bytes.size());
         },
         inMemoryError);
     Require(pipeline.finish());
