@@ -13,7 +13,7 @@ namespace {
 using Concurrency = SimFixture;
 
 TEST_F(Concurrency, CloseRacingTheReaderEndsItsCallsWithAStatus) {
-    Configure("hw:off;dev:rate=4000000");
+    Configure("hw:off;dev:rate=1000000");
     for (int round = 0; round < 10; ++round) {
         FT_HANDLE handle = nullptr;
         ASSERT_EQ(lib.Open(0, &handle), FT_STATUS{FT_OK});
