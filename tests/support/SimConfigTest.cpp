@@ -55,10 +55,10 @@ TEST(SimConfig, ClausesSetEveryKeyAndNumberDefaultSerialsByPosition) {
 }
 
 TEST(SimConfig, MalformedTextIsRefusedWhole) {
-    for (const char* bad :
-         {"dev:desc", "dev:colour=red", "dev:rate=0", "dev:rate=-4", "dev:rate=1k",
-          "dev:stream=fast", "dev:stream=replay", "dev:read=slow", "dev:open=yes",
-          "dev:block_ms=", "dev:unplug=9999999999999999999999", "hw:on", "dev:;bogus", "dev:=x"}) {
+    for (const char* bad : {"dev:desc", "dev:colour=red", "dev:rate=0", "dev:rate=-4",
+                            "dev:rate=1k", "dev:rate=1000000001", "dev:stream=fast",
+                            "dev:stream=replay", "dev:read=slow", "dev:open=yes", "dev:block_ms=",
+                            "dev:unplug=9999999999999999999999", "hw:on", "dev:;bogus", "dev:=x"}) {
         EXPECT_FALSE(ParseSimConfig(bad)) << bad;
     }
 }
