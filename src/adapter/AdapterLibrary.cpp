@@ -12,7 +12,7 @@ namespace Wirelog {
 namespace {
 
 constexpr const char* kFunctionNames[kAdapterFunctionCount] = {
-    "FT_ListDevices",        "FT_Open",           "FT_Close", "FT_SetLatencyTimer",
+    "FT_ListDevices",          "FT_Open",           "FT_Close", "FT_SetLatencyTimer",
     "FT_SetEventNotification", "FT_GetQueueStatus", "FT_Read",  "FT_Write",
 };
 
@@ -43,7 +43,9 @@ void* LoadLibraryFile(const std::string& path, std::string& error) {
     return library;
 }
 
-void* LookUp(void* library, const char* name) { return dlsym(library, name); }
+void* LookUp(void* library, const char* name) {
+    return dlsym(library, name);
+}
 #endif
 
 } // namespace
@@ -80,8 +82,8 @@ void* AdapterLibrary::Resolve(AdapterFunction function) {
                 failure = "The adapter library \"" + path_ + "\" has no function " + name + ".";
         } else if (firstLoad) {
             // An unloadable file is reported once, not once per function.
-            failure = "Couldn't load the adapter library \"" + path_ + "\" (" + loadError +
-                      "); " + name + " cannot be called.";
+            failure = "Couldn't load the adapter library \"" + path_ + "\" (" + loadError + "); " +
+                      name + " cannot be called.";
         }
         slot.address.store(address, std::memory_order_release);
         slot.resolved.store(true, std::memory_order_release);
@@ -127,8 +129,7 @@ FT_STATUS AdapterLibrary::SetLatencyTimer(FT_HANDLE handle, UCHAR latencyMs) {
 }
 
 FT_STATUS AdapterLibrary::SetEventNotification(FT_HANDLE handle, DWORD mask, PVOID param) {
-    auto call =
-        Function<decltype(&FT_SetEventNotification)>(AdapterFunction::SetEventNotification);
+    auto call = Function<decltype(&FT_SetEventNotification)>(AdapterFunction::SetEventNotification);
     return call != nullptr ? call(handle, mask, param) : kUnboundStatus;
 }
 

@@ -17,13 +17,17 @@ NotifyEvent::~NotifyEvent() {
         CloseHandle(event_);
 }
 
-void NotifyEvent::Set() { SetEvent(event_); }
+void NotifyEvent::Set() {
+    SetEvent(event_);
+}
 
 bool NotifyEvent::Wait(std::chrono::milliseconds timeout) {
     return WaitForSingleObject(event_, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
 }
 
-PVOID NotifyEvent::Param() { return event_; }
+PVOID NotifyEvent::Param() {
+    return event_;
+}
 #else
 NotifyEvent::NotifyEvent() {
     pthread_mutex_init(&event_.eMutex, nullptr);
@@ -66,7 +70,9 @@ bool NotifyEvent::Wait(std::chrono::milliseconds timeout) {
     return signalled;
 }
 
-PVOID NotifyEvent::Param() { return &event_; }
+PVOID NotifyEvent::Param() {
+    return &event_;
+}
 #endif
 
 NotifyEvent* CreateNotifyEvent() {

@@ -95,7 +95,9 @@ ModuleList CaptureControl::Load() {
     return FillDeviceList();
 }
 
-ModuleList CaptureControl::FillDeviceList() { return ListModules(adapter_); }
+ModuleList CaptureControl::FillDeviceList() {
+    return ListModules(adapter_);
+}
 
 void CaptureControl::OpenPort(std::string_view selectedEntry) {
     const std::optional<int> index = LeadingDeviceIndex(selectedEntry);
@@ -140,15 +142,35 @@ bool CaptureControl::StartCapture(std::string_view selectedEntry,
 
 void CaptureControl::StopCapture() {
     SendStopCommand();
+    WaitForQuietQueue();
     ClosePort();
     StopThread();
+}
+
+void CaptureControl::WaitForQuietQueue() {
+    if (!thrdReader || thrdReader->HasEnded())
+        return;
+    const auto sent = std::chrono::steady_clock::now();
+    std::unique_lock lock(quietMutex_);
+    quiet_.wait_until(lock, sent + kStopDrainLimit,
+                      [&] { return lastEmptyPoll_ >= sent + kStopQuiet; });
+}
+
+void CaptureControl::NoteEmptyPoll(std::chrono::steady_clock::time_point began) {
+    {
+        std::lock_guard lock(quietMutex_);
+        lastEmptyPoll_ = began;
+    }
+    quiet_.notify_all();
 }
 
 void CaptureControl::SendStartCommand() {
     SendCommand({Modes[0].command, Modes[0].commandComplement});
 }
 
-void CaptureControl::SendStopCommand() { SendCommand(kStopCommand); }
+void CaptureControl::SendStopCommand() {
+    SendCommand(kStopCommand);
+}
 
 void CaptureControl::SendCommand(const std::uint8_t (&command)[2]) {
     std::lock_guard lock(adapterMutex_);
@@ -270,13 +292,16 @@ CaptureControl::Step CaptureControl::PollQueue(Reader& self, DWORD& queued) {
     FT_HANDLE open = handle.load();
     if (open == nullptr)
         return Step::Idle;
+    const auto began = std::chrono::steady_clock::now();
     DWORD count = 0;
     FT_STATUS status;
     Guarded([&] { return adapter_.GetQueueStatus(open, &count); }, status);
     // A failing queue (a vanished module) is polled after the idle pause like an empty one,
     // so that it neither spins a core nor starves ClosePort of this mutex.
-    if (status != FT_OK)
+    if (status != FT_OK || count == 0) {
+        NoteEmptyPoll(began);
         return Step::Idle;
+    }
     queued = count;
     return Step::Ready;
 }

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,6 +53,11 @@ public:
     static constexpr DWORD kLargestRequest = 32'764;
     static constexpr std::chrono::milliseconds kIdlePause{1};
     static constexpr std::chrono::seconds kStopWait{1};
+    // After the stop command, the reader takes in what the module sent before it stopped: the
+    // module is closed once a poll begun this long after the command finds nothing queued...
+    static constexpr std::chrono::milliseconds kStopQuiet{5};
+    // ...or, with a module that keeps sending or a reader held up, after this long.
+    static constexpr std::chrono::milliseconds kStopDrainLimit{100};
 
     // The adapter must outlive this object. Only one CaptureControl may exist at a time (the
     // module handle is global); a second one throws std::logic_error.
@@ -78,7 +84,8 @@ public:
     // byte, runs resetLog (clear the log, reset the decoder), starts the reader and sends the
     // start command. Call it on the thread that drains the buffer.
     bool StartCapture(std::string_view selectedEntry, const std::function<void()>& resetLog);
-    // The Start/Stop toggle's stop: stop command, ClosePort, StopThread.
+    // The Start/Stop toggle's stop: stop command, the bytes still on their way read in (see
+    // kStopQuiet), ClosePort, StopThread.
     void StopCapture();
 
     // Starts a reader (stopping a running one first) on a freshly reset event buffer; returns
@@ -111,6 +118,8 @@ private:
     void ReapEndedReaders();
     void SendCommand(const std::uint8_t (&command)[2]);
     void ClosePortLocked();
+    void NoteEmptyPoll(std::chrono::steady_clock::time_point began);
+    void WaitForQuietQueue();
 
     Adapter& adapter_;
     const ReaderCallbacks callbacks_;
@@ -123,6 +132,11 @@ private:
     std::atomic<bool> bContinue{false};
     // The pending code byte; reset before a reader starts, then the reader's alone.
     PendingCode pending_;
+
+    std::mutex quietMutex_;
+    std::condition_variable quiet_;
+    // When the latest poll that found nothing queued began.
+    std::chrono::steady_clock::time_point lastEmptyPoll_; // guarded by quietMutex_
 
     std::unique_ptr<Reader> thrdReader;
     std::vector<std::unique_ptr<Reader>> abandoned_;
