@@ -22,9 +22,11 @@ void ReceiveQueue::Grow(std::size_t needed) {
         size = std::min(size * 2, capacity_);
     }
     std::vector<std::uint8_t> grown(size);
-    const std::size_t first = std::min(size_, ring_.size() - head_);
-    std::memcpy(grown.data(), ring_.data() + head_, first);
-    std::memcpy(grown.data() + first, ring_.data(), size_ - first);
+    if (size_ > 0) {
+        const std::size_t first = std::min(size_, ring_.size() - head_);
+        std::memcpy(grown.data(), ring_.data() + head_, first);
+        std::memcpy(grown.data() + first, ring_.data(), size_ - first);
+    }
     ring_.swap(grown);
     head_ = 0;
 }
