@@ -2,6 +2,7 @@
 
 #include "EventBuffer.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <future>
 #include <stdexcept>
@@ -150,16 +151,31 @@ void CaptureControl::StopCapture() {
 void CaptureControl::WaitForQuietQueue() {
     if (!thrdReader || thrdReader->HasEnded())
         return;
-    const auto sent = std::chrono::steady_clock::now();
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point sent = Clock::now();
+    const Clock::time_point limit = sent + kStopDrainLimit;
     std::unique_lock lock(quietMutex_);
-    quiet_.wait_until(lock, sent + kStopDrainLimit,
-                      [&] { return lastEmptyPoll_ >= sent + kStopQuiet; });
+    while (lastEmptyPoll_ < sent + kStopQuiet) {
+        const Clock::time_point stalled = std::max(sent, lastProgress_) + kStopStall;
+        const Clock::time_point now = Clock::now();
+        if (now >= limit || now >= stalled)
+            return;
+        quiet_.wait_until(lock, std::min(limit, stalled));
+    }
 }
 
 void CaptureControl::NoteEmptyPoll(std::chrono::steady_clock::time_point began) {
     {
         std::lock_guard lock(quietMutex_);
         lastEmptyPoll_ = began;
+    }
+    quiet_.notify_all();
+}
+
+void CaptureControl::NoteProgress() {
+    {
+        std::lock_guard lock(quietMutex_);
+        lastProgress_ = std::chrono::steady_clock::now();
     }
     quiet_.notify_all();
 }
@@ -329,6 +345,7 @@ CaptureControl::Step CaptureControl::ReadBatch(Reader& self, std::uint8_t* buffe
     FrameBatch(buffer, received < request ? received : request, stamp, pending_);
     if (callbacks_.requestRefresh)
         callbacks_.requestRefresh();
+    NoteProgress();
     DWORD count = 0;
     Guarded([&] { return adapter_.GetQueueStatus(open, &count); }, status);
     // A failed count is taken as nothing queued: the loop pauses and asks again.

@@ -56,8 +56,10 @@ public:
     // After the stop command, the reader takes in what the module sent before it stopped: the
     // module is closed once a poll begun this long after the command finds nothing queued...
     static constexpr std::chrono::milliseconds kStopQuiet{5};
-    // ...or, with a module that keeps sending or a reader held up, after this long.
-    static constexpr std::chrono::milliseconds kStopDrainLimit{100};
+    // ...or once the reader has made no progress for this long (held up by a message, say)...
+    static constexpr std::chrono::milliseconds kStopStall{100};
+    // ...or, with a module that keeps sending, after this long in all.
+    static constexpr std::chrono::milliseconds kStopDrainLimit{1000};
 
     // The adapter must outlive this object. Only one CaptureControl may exist at a time (the
     // module handle is global); a second one throws std::logic_error.
@@ -119,6 +121,7 @@ private:
     void SendCommand(const std::uint8_t (&command)[2]);
     void ClosePortLocked();
     void NoteEmptyPoll(std::chrono::steady_clock::time_point began);
+    void NoteProgress();
     void WaitForQuietQueue();
 
     Adapter& adapter_;
@@ -137,6 +140,8 @@ private:
     std::condition_variable quiet_;
     // When the latest poll that found nothing queued began.
     std::chrono::steady_clock::time_point lastEmptyPoll_; // guarded by quietMutex_
+    // When the latest successful read ended.
+    std::chrono::steady_clock::time_point lastProgress_; // guarded by quietMutex_
 
     std::unique_ptr<Reader> thrdReader;
     std::vector<std::unique_ptr<Reader>> abandoned_;

@@ -49,16 +49,14 @@ protected:
         ASSERT_TRUE(SameEvent(owner.drained[0], 0, 0));
     }
 
-    // Waits until the module's bytes have all been read and framed (a refresh follows the read).
-    bool ReadAllOf(std::uint64_t bytes) {
-        return owner.DrainUntil([&] {
-            return sim.Stats(0).bytes_read >= bytes && owner.Refreshes() > refreshesAtRead_;
-        });
-    }
+    // Injects bytes and waits until they have all been read and framed: the queue is asked
+    // again only after the last read's framing and refresh request.
     bool InjectAndRead(const std::vector<std::uint8_t>& bytes) {
-        const std::uint64_t before = sim.Stats(0).bytes_read;
-        refreshesAtRead_ = owner.Refreshes();
-        return sim.Inject(0, bytes) && ReadAllOf(before + bytes.size());
+        const std::uint64_t target = adapter.BytesRead() + bytes.size();
+        return sim.Inject(0, bytes) && owner.DrainUntil([&] {
+            return adapter.BytesRead() >= target &&
+                   adapter.LastCall() == AdapterFunction::GetQueueStatus;
+        });
     }
 
     std::vector<AdapterCall> CallsFrom(std::size_t first) const {
@@ -76,9 +74,6 @@ protected:
     test::Owner owner;
     std::vector<std::string> modules;
     std::unique_ptr<CaptureControl> capture;
-
-private:
-    std::uint64_t refreshesAtRead_ = 0;
 };
 
 TEST_F(CaptureControlTest, FullCycleStoresExactEventsAndCommandsTheModule) {
@@ -170,6 +165,10 @@ TEST_F(CaptureControlTest, LargeQueuesAreReadInRequestsOfAtMost32764WithoutPausi
         const std::size_t first = adapter.CallCount();
         ASSERT_TRUE(InjectAndRead(std::vector<std::uint8_t>(c.queued, 0x03)));
         expectedEvents += c.queued;
+
+        // The queue is asked again right after the last read's refresh request.
+        ASSERT_TRUE(owner.DrainUntil(
+            [&] { return adapter.Calls().back().function == AdapterFunction::GetQueueStatus; }));
 
         // From the first read on: read, ask the queue, read again, with no idle poll between.
         std::vector<AdapterCall> calls = CallsFrom(first);
@@ -371,7 +370,7 @@ TEST_F(CaptureControlTest, AFullBufferKeepsTheFirst999999EventsAndTheNextCapture
 }
 
 TEST_F(CaptureControlTest, ClosingTheModuleWhileTheReaderReadsNeverUsesTheClosedHandle) {
-    Make("hw:off;dev:rate=2000000");
+    Make("hw:off;dev:rate=400000");
     for (int round = 0; round < 30; ++round) {
         ASSERT_TRUE(capture->StartCapture(modules[0], {}));
         ASSERT_TRUE(owner.DrainUntil([&] { return sim.Stats(0).bytes_read > 2000; }));
@@ -394,7 +393,7 @@ TEST_F(CaptureControlTest, ClosingTheModuleWhileTheReaderReadsNeverUsesTheClosed
 }
 
 TEST_F(CaptureControlTest, ManyStartStopCyclesShowEveryEventOnce) {
-    Make("hw:off;dev:rate=1000000");
+    Make("hw:off;dev:rate=200000");
     constexpr int kCycles = 500;
     for (int cycle = 0; cycle < kCycles; ++cycle) {
         adapter.ResetStream();

@@ -102,6 +102,16 @@ public:
         std::lock_guard lock(mutex_);
         return calls_;
     }
+    std::optional<AdapterFunction> LastCall() const {
+        std::lock_guard lock(mutex_);
+        if (calls_.empty())
+            return std::nullopt;
+        return calls_.back().function;
+    }
+    std::uint64_t BytesRead() const {
+        std::lock_guard lock(mutex_);
+        return bytesRead_;
+    }
     std::size_t CallCount() const {
         std::lock_guard lock(mutex_);
         return calls_.size();
@@ -125,6 +135,7 @@ private:
     }
     void CountEvents(const std::uint8_t* bytes, DWORD count) {
         std::lock_guard lock(mutex_);
+        bytesRead_ += count;
         for (DWORD i = 0; i < count; ++i) {
             if (valueDue_) {
                 valueDue_ = false;
@@ -141,6 +152,7 @@ private:
     const std::atomic<std::int64_t>& clock_;
     mutable std::mutex mutex_;
     std::vector<AdapterCall> calls_;
+    std::uint64_t bytesRead_ = 0;
     std::uint64_t completeEvents_ = 0;
     bool valueDue_ = false;
 };
