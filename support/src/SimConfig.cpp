@@ -83,7 +83,9 @@ bool ApplyDeviceKey(std::string_view key, std::string_view value, SimDeviceConfi
         device.file = value;
         device.stream = StreamKind::Replay;
     } else if (key == "rate") {
-        return ParseNumber(value, device.bytesPerSecond) && device.bytesPerSecond > 0;
+        // Up to 1 GB/s: far beyond any module, and the pacing arithmetic stays within 64 bits.
+        return ParseNumber(value, device.bytesPerSecond) && device.bytesPerSecond > 0 &&
+               device.bytesPerSecond <= 1'000'000'000;
     } else {
         return ApplyFault(key, value, device.faults);
     }

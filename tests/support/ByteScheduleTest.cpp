@@ -51,63 +51,38 @@ TEST(DemoTraffic, PacesLikeABusWithIdleGapsBetweenTransactions) {
     EXPECT_LE(longestGap, 8'000'000);
 }
 
-TEST(DemoTraffic, EepromReadsBackWhatWasWritten) {
+TEST(DemoTraffic, ShowsEveryCodeAndEveryDeviceOfTheBoard) {
     DemoTraffic demo;
-    const auto timed = Take(demo, 400);
-    std::vector<std::uint8_t> bytes;
-    for (const Timed& t : timed) {
-        bytes.push_back(t.byte);
+    const auto bytes = Take(demo, 20000);
+    std::set<int> codes;
+    std::set<int> addressReports; // code << 8 | 7-bit address
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
+        const int code = bytes[i].byte;
+        ASSERT_LE(code, 16) << "a byte beyond the codes where a code was due, at " << i;
+        codes.insert(code);
+        if (code >= 7 && code <= 16) {
+            addressReports.insert(code << 8 | bytes[i + 1].byte >> 1);
+            ++i;
+        }
     }
-    // Write: 01 07 A0 09 hi 09 lo then four 09 dd; read back: ... 07 A1 then 09/0A dd.
-    const std::vector<std::uint8_t> writeHead = {0x01, 0x07, 0xA0, 0x09};
-    const std::vector<std::uint8_t> readAddress = {0x07, 0xA1};
-    auto write = std::search(bytes.begin(), bytes.end(), writeHead.begin(), writeHead.end());
-    ASSERT_NE(write, bytes.end());
-    auto read = std::search(write, bytes.end(), readAddress.begin(), readAddress.end());
-    ASSERT_NE(read, bytes.end());
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(read[3 + 2 * i], write[8 + 2 * i]) << "data byte " << i;
+    for (int code = 1; code <= 16; ++code) {
+        EXPECT_TRUE(codes.count(code)) << "code " << code << " never appears";
     }
-    EXPECT_EQ(read[8], 0x0A) << "the last byte read is NAKed";
+    EXPECT_TRUE(addressReports.count(7 << 8 | 0x50)) << "no EEPROM";
+    EXPECT_TRUE(addressReports.count(7 << 8 | 0x48)) << "no sensor";
+    EXPECT_TRUE(addressReports.count(8 << 8 | 0x3C)) << "no NAKing device";
 }
 
 TEST(PacedSchedule, SpacesBytesEvenlyAtTheRate) {
-    PacedSchedule paced(std::make_unique<DemoTraffic>(), 4);
-    const auto bytes = Take(paced, 9);
-    ASSERT_EQ(bytes.size(), 9u);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        EXPECT_EQ(bytes[i].dueNs, static_cast<std::int64_t>(i) * 250'000'000) << i;
+    PacedSchedule paced(std::make_unique<DemoTraffic>(), 3);
+    const auto bytes = Take(paced, 30001);
+    ASSERT_EQ(bytes.size(), 30001u);
+    for (std::size_t i = 0; i < 9; ++i) {
+        EXPECT_EQ(bytes[i].dueNs, static_cast<std::int64_t>(i) * 1'000'000'000 / 3) << i;
     }
+    EXPECT_EQ(bytes.back().dueNs, std::int64_t{10000} * 1'000'000'000) << "drifted";
     DemoTraffic plain;
     EXPECT_EQ(bytes[3].byte, Take(plain, 4)[3].byte) << "pacing changed the content";
-}
-
-TEST(PacedSchedule, StaysExactFarIntoALongRun) {
-    PacedSchedule paced(std::make_unique<DemoTraffic>(), 3);
-    std::uint8_t byte = 0;
-    std::int64_t due = 0;
-    for (int i = 0; i <= 30000; ++i) {
-        paced.Next(byte, due);
-    }
-    EXPECT_EQ(due, std::int64_t{10000} * 1'000'000'000);
-}
-
-TEST(ReplaySchedule, PlaysBatchesInOrderAtTheirStampsAndEnds) {
-    auto batches = std::make_shared<std::vector<Wirelog::TimedBatch>>();
-    batches->push_back({0, {0x00}});
-    batches->push_back({5, {}});
-    batches->push_back({1500, {0x07, 0xA0}});
-    ReplaySchedule replay(batches);
-    const auto bytes = Take(replay, 10);
-    ASSERT_EQ(bytes.size(), 3u);
-    EXPECT_EQ(bytes[0].byte, 0x00);
-    EXPECT_EQ(bytes[0].dueNs, 0);
-    EXPECT_EQ(bytes[1].byte, 0x07);
-    EXPECT_EQ(bytes[1].dueNs, 1'500'000);
-    EXPECT_EQ(bytes[2].byte, 0xA0);
-    std::uint8_t byte = 0;
-    std::int64_t due = 0;
-    EXPECT_FALSE(replay.Next(byte, due));
 }
 
 } // namespace

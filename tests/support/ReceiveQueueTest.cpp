@@ -1,7 +1,5 @@
 #include "ReceiveQueue.h"
 
-#include "ftd2xx.h"
-
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -53,67 +51,5 @@ TEST(ReceiveQueue, TakesOnlyWhatFitsAndGivesOnlyWhatIsThere) {
     EXPECT_EQ(std::vector<std::uint8_t>(out, out + 10), expected);
     EXPECT_EQ(queue.Pop(out, sizeof out), 0u);
 }
-
-TEST(ReceiveQueue, WaitsEndAtOnceWhenSatisfiedOrClosed) {
-    ReceiveQueue queue(100);
-    const auto soon = ReceiveQueue::Clock::now();
-    const std::uint8_t byte = 1;
-    EXPECT_FALSE(queue.WaitForBytes(1, soon));
-    queue.Push(&byte, 1);
-    EXPECT_TRUE(queue.WaitForBytes(1, soon));
-    EXPECT_FALSE(queue.WaitForBytes(2, soon));
-    EXPECT_TRUE(queue.WaitForSpace(soon));
-    queue.Close();
-    EXPECT_TRUE(queue.IsClosed());
-    // A closed queue never makes anyone wait, and keeps what it holds.
-    EXPECT_FALSE(queue.WaitForBytes(2, ReceiveQueue::Clock::time_point::max()));
-    EXPECT_FALSE(queue.WaitForSpace(ReceiveQueue::Clock::time_point::max()));
-    EXPECT_EQ(queue.Size(), 1u);
-}
-
-#ifndef _WIN32
-class EventObject : public ::testing::Test {
-protected:
-    EventObject() {
-        pthread_cond_init(&event.eCondVar, nullptr);
-        pthread_mutex_init(&event.eMutex, nullptr);
-        event.iVar = 0;
-    }
-    ~EventObject() override {
-        pthread_cond_destroy(&event.eCondVar);
-        pthread_mutex_destroy(&event.eMutex);
-    }
-    EVENT_HANDLE event;
-};
-
-TEST_F(EventObject, IsSignalledOncePerArrivalOnlyWhileRegisteredForReceive) {
-    ReceiveQueue queue(4);
-    const auto bytes = Sequence(8);
-    queue.Push(bytes.data(), 1);
-    EXPECT_EQ(event.iVar, 0) << "signalled before it was registered";
-
-    queue.SetNotification(FT_EVENT_MODEM_STATUS, &event);
-    queue.Push(bytes.data(), 1);
-    EXPECT_EQ(event.iVar, 0) << "signalled for a mask without FT_EVENT_RXCHAR";
-
-    queue.SetNotification(FT_EVENT_RXCHAR | FT_EVENT_MODEM_STATUS, &event);
-    queue.Push(bytes.data(), 1);
-    EXPECT_EQ(event.iVar, 1);
-
-    event.iVar = 0;
-    queue.Push(bytes.data(), 0);
-    queue.Push(bytes.data(), 5); // one byte fits
-    EXPECT_EQ(event.iVar, 1);
-    event.iVar = 0;
-    queue.Push(bytes.data(), 5); // full: nothing arrived
-    EXPECT_EQ(event.iVar, 0);
-
-    std::uint8_t out[4];
-    queue.Pop(out, sizeof out);
-    queue.SetNotification(FT_EVENT_RXCHAR, nullptr);
-    queue.Push(bytes.data(), 1);
-    EXPECT_EQ(event.iVar, 0) << "signalled after it was unregistered";
-}
-#endif
 
 } // namespace

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <set>
 
 using namespace WirelogTest;
 using namespace std::chrono_literals;
@@ -136,51 +135,6 @@ TEST_F(SimModule, ReplayOfAnUnreadableOrMalformedFileIsRefused) {
     EXPECT_NE(lib.Configure("hw:off;dev:file=/nonexistent/capture.txt"), 0);
     EXPECT_NE(lib.Configure(("hw:off;dev:file=" + WriteFile("10 00\n5 01\n")).c_str()), 0);
     EXPECT_NE(lib.Configure("hw:off;dev:stream=replay"), 0) << "replay without a file";
-}
-
-TEST_F(SimModule, PacedStreamKeepsToItsRate) {
-    // 100,000 bytes per second: by the time 20,000 are readable, at least 0.2 s have passed.
-    Configure("hw:off;dev:rate=100000");
-    const FT_HANDLE handle = OpenDevice(0);
-    const auto before = Clock::now();
-    Write(handle, kStart);
-    std::uint64_t total = 0;
-    ASSERT_TRUE(WaitFor([&] {
-        total += ReadQueued(handle).size();
-        return total >= 20000;
-    }));
-    EXPECT_GE(Clock::now() - before, 199ms);
-}
-
-TEST_F(SimModule, DemoTrafficIsWellFormedAndVaried) {
-    Configure("hw:off;dev:rate=2000000");
-    const FT_HANDLE handle = OpenDevice(0);
-    Write(handle, kStart);
-    std::vector<std::uint8_t> bytes;
-    ASSERT_TRUE(WaitFor([&] {
-        const auto more = ReadQueued(handle);
-        bytes.insert(bytes.end(), more.begin(), more.end());
-        return bytes.size() >= 200000;
-    }));
-    std::set<int> codes;
-    std::set<int> addresses;
-    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
-        const int code = bytes[i];
-        ASSERT_LE(code, 16) << "a byte beyond the codes where a code was due, at " << i;
-        codes.insert(code);
-        if (code >= 7 && code <= 16) {
-            if (code == 7 || code == 8) {
-                addresses.insert((code << 8) | (bytes[i + 1] >> 1));
-            }
-            ++i;
-        }
-    }
-    for (int code = 0; code <= 16; ++code) {
-        EXPECT_TRUE(codes.count(code)) << "code " << code << " never appears";
-    }
-    EXPECT_TRUE(addresses.count(7 << 8 | 0x50)) << "no EEPROM";
-    EXPECT_TRUE(addresses.count(7 << 8 | 0x48)) << "no sensor";
-    EXPECT_TRUE(addresses.count(8 << 8 | 0x3C)) << "no NAKing device";
 }
 
 TEST_F(SimModule, CountsEventsAsTheReaderFramesThem) {
