@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 
 #ifdef _WIN32

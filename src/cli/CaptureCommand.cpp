@@ -248,8 +248,10 @@ int RunCapture(int argc, char** argv) {
         Fail(error);
         return kExitFailure;
     }
+#ifdef SIGPIPE
     // A reader of our standard output that goes away must not kill us before the stop command.
     std::signal(SIGPIPE, SIG_IGN);
+#endif
 
     Wirelog::div = static_cast<double>(CounterFrequency()) / 1000.0;
     LogLines lines;
