@@ -107,10 +107,12 @@ void CaptureControl::OpenPort(std::string_view selectedEntry) {
     std::lock_guard lock(adapterMutex_);
     ClosePortLocked();
     FT_HANDLE opened = nullptr;
-    if (adapter_.Open(*index, &opened) != FT_OK || opened == nullptr)
+    FT_STATUS status;
+    if (!Guarded([&] { return adapter_.Open(*index, &opened); }, status) || status != FT_OK ||
+        opened == nullptr)
         return;
     handle.store(opened);
-    adapter_.SetLatencyTimer(opened, kModuleLatencyMs);
+    Guarded([&] { return adapter_.SetLatencyTimer(opened, kModuleLatencyMs); }, status);
 }
 
 void CaptureControl::ClosePort() {

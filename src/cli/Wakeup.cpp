@@ -1,5 +1,6 @@
 #include "Wakeup.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #ifdef _WIN32
