@@ -1,39 +1,35 @@
 #pragma once
-// What the capture tests put around CaptureControl: a recorder between it and the real adapter
-// binding, and the owner's side (refresh requests, reader messages, draining the buffer).
+// Around CaptureControl in the tests: a recorder between it and the real adapter binding, and
+// the owner's side (refresh requests, reader messages, draining the buffer).
 #include "Adapter.h"
 #include "CaptureControl.h"
 #include "EventBuffer.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
+#include <type_traits>
 
 namespace Wirelog::test {
 
 struct AdapterCall {
     AdapterFunction function;
     FT_HANDLE handle = nullptr;
-    DWORD argument = 0; // read/write size, latency, notification mask
-    DWORD result = 0;   // bytes read or written
+    DWORD argument = 0; // request, size, latency or mask
+    DWORD result = 0;   // bytes read or queued
     FT_STATUS status = FT_OK;
+    PVOID param = nullptr;
+    std::uint8_t firstByte = 0;
+    std::int64_t clockAtCall = 0; // the capture clock's latest reading
     std::thread::id thread{};
-    std::int64_t clockAtCall = 0; // the capture clock's latest reading when the call began
-    std::uint8_t firstByte = 0;   // of a successful read or a write
-    PVOID param = nullptr;        // the notification parameter
 };
 
-// Forwards every call to the real binding and records it. Also counts the complete events in
-// the bytes read, independently of the framing under test.
+// Forwards to the real binding and records each call made with a handle. Also counts the
+// complete events among the bytes read, independently of the framing under test.
 class RecordingAdapter final : public Adapter {
 public:
     RecordingAdapter(Adapter& inner, const std::atomic<std::int64_t>& clock)
@@ -41,85 +37,72 @@ public:
 
     std::atomic<bool> throwOnRead{false};
 
-    FT_STATUS ListDevices(PVOID arg1, PVOID arg2, DWORD flags) override {
-        return inner_.ListDevices(arg1, arg2, flags);
+    FT_STATUS ListDevices(PVOID a, PVOID b, DWORD flags) override {
+        return inner_.ListDevices(a, b, flags);
     }
-    FT_STATUS Open(int deviceNumber, FT_HANDLE* handle) override {
-        const FT_STATUS status = inner_.Open(deviceNumber, handle);
-        Record({AdapterFunction::Open, *handle, static_cast<DWORD>(deviceNumber), 0, status});
-        return status;
+    FT_STATUS Open(int index, FT_HANDLE* h) override {
+        return Log({AdapterFunction::Open, nullptr, DWORD(index)}, inner_.Open(index, h));
     }
-    FT_STATUS Close(FT_HANDLE handle) override {
-        const FT_STATUS status = inner_.Close(handle);
-        Record({AdapterFunction::Close, handle, 0, 0, status});
-        return status;
+    FT_STATUS Close(FT_HANDLE h) override {
+        return Log({AdapterFunction::Close, h}, inner_.Close(h));
     }
-    FT_STATUS SetLatencyTimer(FT_HANDLE handle, UCHAR latency) override {
-        const FT_STATUS status = inner_.SetLatencyTimer(handle, latency);
-        Record({AdapterFunction::SetLatencyTimer, handle, latency, 0, status});
-        return status;
+    FT_STATUS SetLatencyTimer(FT_HANDLE h, UCHAR ms) override {
+        return Log({AdapterFunction::SetLatencyTimer, h, ms}, inner_.SetLatencyTimer(h, ms));
     }
-    FT_STATUS SetEventNotification(FT_HANDLE handle, DWORD mask, PVOID param) override {
-        const FT_STATUS status = inner_.SetEventNotification(handle, mask, param);
-        AdapterCall call{AdapterFunction::SetEventNotification, handle, mask, 0, status};
+    FT_STATUS SetEventNotification(FT_HANDLE h, DWORD mask, PVOID param) override {
+        AdapterCall call{AdapterFunction::SetEventNotification, h, mask};
         call.param = param;
-        Record(call);
-        return status;
+        return Log(call, inner_.SetEventNotification(h, mask, param));
     }
-    FT_STATUS GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) override {
-        const FT_STATUS status = inner_.GetQueueStatus(handle, rxBytes);
-        Record({AdapterFunction::GetQueueStatus, handle, 0, *rxBytes, status});
-        return status;
+    FT_STATUS GetQueueStatus(FT_HANDLE h, DWORD* queued) override {
+        const FT_STATUS status = inner_.GetQueueStatus(h, queued);
+        return Log({AdapterFunction::GetQueueStatus, h, 0, *queued}, status);
     }
-    FT_STATUS Read(FT_HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD returned) override {
-        AdapterCall call{AdapterFunction::Read, handle, toRead};
+    FT_STATUS Read(FT_HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD got) override {
+        AdapterCall call{AdapterFunction::Read, h, toRead};
         call.clockAtCall = clock_.load();
         if (throwOnRead.load()) {
-            Record(call);
+            Log(call, FT_OTHER_ERROR);
             throw std::runtime_error("adapter fault");
         }
-        call.status = inner_.Read(handle, buffer, toRead, returned);
-        if (call.status == FT_OK) {
-            call.result = *returned;
-            const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-            if (*returned > 0)
-                call.firstByte = bytes[0];
-            CountEvents(bytes, *returned);
+        const FT_STATUS status = inner_.Read(h, buffer, toRead, got);
+        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+        if (status == FT_OK) {
+            call.result = *got;
+            call.firstByte = *got > 0 ? bytes[0] : 0;
+            std::lock_guard lock(mutex_);
+            for (DWORD i = 0; i < *got; ++i) {
+                const bool valueDue = valueDue_;
+                valueDue_ = !valueDue && bytes[i] >= 7 && bytes[i] <= 16;
+                completeEvents_ += !valueDue_;
+            }
+            bytesRead_ += *got;
         }
-        Record(call);
-        return call.status;
+        return Log(call, status);
     }
-    FT_STATUS Write(FT_HANDLE handle, LPVOID buffer, DWORD toWrite, LPDWORD written) override {
-        AdapterCall call{AdapterFunction::Write, handle, toWrite};
-        call.firstByte = toWrite > 0 ? static_cast<const std::uint8_t*>(buffer)[0] : 0;
-        call.status = inner_.Write(handle, buffer, toWrite, written);
-        call.result = *written;
-        Record(call);
-        return call.status;
+    FT_STATUS Write(FT_HANDLE h, LPVOID buffer, DWORD size, LPDWORD written) override {
+        AdapterCall call{AdapterFunction::Write, h, size};
+        call.firstByte = static_cast<const std::uint8_t*>(buffer)[0];
+        return Log(call, inner_.Write(h, buffer, size, written));
     }
 
-    std::vector<AdapterCall> Calls() const {
+    std::vector<AdapterCall> Calls(std::size_t from = 0) const {
         std::lock_guard lock(mutex_);
-        return calls_;
-    }
-    std::optional<AdapterFunction> LastCall() const {
-        std::lock_guard lock(mutex_);
-        if (calls_.empty())
-            return std::nullopt;
-        return calls_.back().function;
-    }
-    std::uint64_t BytesRead() const {
-        std::lock_guard lock(mutex_);
-        return bytesRead_;
+        return {calls_.begin() + static_cast<std::ptrdiff_t>(from), calls_.end()};
     }
     std::size_t CallCount() const {
-        std::lock_guard lock(mutex_);
-        return calls_.size();
+        return Locked([&] { return calls_.size(); });
     }
-    // Events whose code byte and (for codes 7 to 16) value byte have both been read.
+    std::uint64_t BytesRead() const {
+        return Locked([&] { return bytesRead_; });
+    }
     std::uint64_t CompleteEventsRead() const {
+        return Locked([&] { return completeEvents_; });
+    }
+    // After a read, its framing and refresh request are done once the queue is asked again.
+    bool LastCallAskedTheQueue() const {
         std::lock_guard lock(mutex_);
-        return completeEvents_;
+        return !calls_.empty() && calls_.back().function == AdapterFunction::GetQueueStatus;
     }
     void ResetStream() {
         std::lock_guard lock(mutex_);
@@ -128,37 +111,28 @@ public:
     }
 
 private:
-    void Record(AdapterCall call) {
+    FT_STATUS Log(AdapterCall call, FT_STATUS status) {
+        call.status = status;
         call.thread = std::this_thread::get_id();
         std::lock_guard lock(mutex_);
         calls_.push_back(call);
+        return status;
     }
-    void CountEvents(const std::uint8_t* bytes, DWORD count) {
+    template <class Get> std::invoke_result_t<Get> Locked(Get get) const {
         std::lock_guard lock(mutex_);
-        bytesRead_ += count;
-        for (DWORD i = 0; i < count; ++i) {
-            if (valueDue_) {
-                valueDue_ = false;
-                ++completeEvents_;
-            } else if (bytes[i] >= 7 && bytes[i] <= 16) {
-                valueDue_ = true;
-            } else {
-                ++completeEvents_;
-            }
-        }
+        return get();
     }
 
     Adapter& inner_;
     const std::atomic<std::int64_t>& clock_;
     mutable std::mutex mutex_;
     std::vector<AdapterCall> calls_;
-    std::uint64_t bytesRead_ = 0;
-    std::uint64_t completeEvents_ = 0;
+    std::uint64_t bytesRead_ = 0, completeEvents_ = 0;
     bool valueDue_ = false;
 };
 
-// The owner's thread (the test's main thread): it takes refresh requests and reader messages,
-// and drains the event buffer as the log refresh does.
+// The owner's thread (the test's): takes refresh requests and reader messages, and drains the
+// event buffer as the log refresh does.
 class Owner {
 public:
     struct Message {
@@ -167,75 +141,55 @@ public:
     };
 
     ReaderCallbacks Callbacks() {
-        ReaderCallbacks callbacks;
-        callbacks.requestRefresh = [this] {
-            {
-                std::lock_guard lock(mutex_);
-                ++refreshes_;
-            }
-            changed_.notify_all();
-        };
-        callbacks.showMessage = [this](const std::string& text, std::function<void()> closed) {
-            {
-                std::lock_guard lock(mutex_);
-                messages_.push_back({text, std::move(closed)});
-            }
-            changed_.notify_all();
-        };
-        return callbacks;
+        return {[this] { Push([&] { ++refreshes_; }); },
+                [this](const std::string& text, std::function<void()> closed) {
+                    Push([&] { messages_.push_back({text, std::move(closed)}); });
+                }};
     }
-
     std::uint64_t Refreshes() const {
         std::lock_guard lock(mutex_);
         return refreshes_;
     }
-
-    // Drains whatever is stored; what the window's log refresh does.
+    std::size_t PendingMessages() const {
+        std::lock_guard lock(mutex_);
+        return messages_.size();
+    }
     void Drain() {
         while (myevtTail < myevtHead.load(std::memory_order_acquire))
             drained.push_back(MyEvents[myevtTail++]);
     }
-
-    // Drains after every refresh request until done() holds; false when the time ran out.
-    bool DrainUntil(const std::function<bool()>& done,
-                    std::chrono::seconds limit = std::chrono::seconds(20)) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (true) {
-            Drain();
-            if (done())
-                return true;
+    // Drains after every refresh request (and every few milliseconds, for conditions that
+    // change without one) until done() holds; false when the time ran out.
+    bool DrainUntil(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (Drain(); !done(); Drain()) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
             std::unique_lock lock(mutex_);
             const std::uint64_t seen = refreshes_;
-            // The slice re-checks conditions that change without a refresh (adapter counters).
-            if (!changed_.wait_until(lock, std::min(deadline, Soon()),
-                                     [&] { return refreshes_ != seen; }) &&
-                std::chrono::steady_clock::now() >= deadline) {
-                lock.unlock();
-                Drain();
-                return done();
-            }
+            changed_.wait_for(lock, std::chrono::milliseconds(5),
+                              [&] { return refreshes_ != seen; });
         }
+        return true;
     }
-
-    std::optional<Message> WaitMessage(std::chrono::seconds limit = std::chrono::seconds(20)) {
+    std::optional<Message> WaitMessage() {
         std::unique_lock lock(mutex_);
-        if (!changed_.wait_for(lock, limit, [&] { return !messages_.empty(); }))
+        if (!changed_.wait_for(lock, std::chrono::seconds(20), [&] { return !messages_.empty(); }))
             return std::nullopt;
         Message message = std::move(messages_.front());
         messages_.pop_front();
         return message;
     }
 
-    std::size_t PendingMessages() const {
-        std::lock_guard lock(mutex_);
-        return messages_.size();
-    }
-
     std::vector<TWIevent> drained;
 
 private:
-    static std::chrono::steady_clock::time_point Soon() {
-        return std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
+    template <class Change> void Push(Change change) {
+        {
+            std::lock_guard lock(mutex_);
+            change();
+        }
+        changed_.notify_all();
     }
 
     mutable std::mutex mutex_;
