@@ -1,13 +1,299 @@
+// wirelog-cli capture: a live capture without a window, through the window's own discovery,
+// reader thread, framing, log drain and log-file writer.
+#include "AdapterLibrary.h"
+#include "AdapterLocation.h"
+#include "CaptureControl.h"
 #include "Commands.h"
+#include "Counter.h"
+#include "EventBuffer.h"
+#include "LogDrain.h"
+#include "LogFile.h"
+#include "LogLines.h"
+#include "StagedOutput.h"
+#include "ViewTWI.h"
+#include "Wakeup.h"
 
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace Wirelog::cli {
+namespace {
 
-// Placeholder until the command lands; it must never report success.
-int RunCapture(int, char**) {
-    std::fputs("wirelog-cli: this command is not built yet\n", stderr);
-    return 2;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+constexpr std::string_view kHelp =
+    R"(usage: wirelog-cli capture [--module N] [--seconds S] [-o FILE]
+
+Captures from a module as the window's START does and writes the log as it
+comes: each line followed by CR LF, an empty line before each event that
+begins a transaction, the same bytes the window's Save Log writes.
+
+  --module N         the module whose device index is N ('wirelog-cli list'
+                     shows them); without it, the only module attached
+  --seconds S        stop after S seconds (a decimal number); without it,
+                     stop on Ctrl+C (SIGINT) or SIGTERM
+  -o, --output FILE  write the log to FILE when the capture stops instead of
+                     to standard output as it comes; FILE is replaced at once
+                     and whole (the log goes to a temporary file beside it)
+  -h, --help         show this text
+
+Stopping sends the module its stop command, reads what it sent before it
+stopped, and closes it. A capture holds at most 999,999 events; later events
+are neither stored nor shown (a note on standard error says so).
+
+The adapter library is found as for 'wirelog-cli list' (WIRELOG_ADAPTER, or
+the file next to wirelog-cli); WIRELOG_SIM=demo adds a simulated module.
+
+Exit status: 0 after a capture that ended as asked; 1 when no module can be
+used, a read failed (the log up to then is still written) or the log cannot
+be written; 2 on bad usage, several modules without --module, or when the
+adapter library cannot be loaded or lacks a function.
+)";
+
+struct Options {
+    std::optional<int> module;
+    std::optional<double> seconds;
+    std::optional<std::string> output;
+    bool help = false;
+};
+
+void Fail(const std::string& message) {
+    std::fprintf(stderr, "wirelog-cli capture: %s\n", message.c_str());
+}
+
+int UsageError(const std::string& message) {
+    Fail(message);
+    std::fputs("Try 'wirelog-cli capture --help'.\n", stderr);
+    return kExitUsage;
+}
+
+std::optional<std::string> ParseArguments(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        const auto value = [&]() -> std::optional<std::string_view> {
+            if (i + 1 == argc)
+                return std::nullopt;
+            return std::string_view(argv[++i]);
+        };
+        if (arg == "-h" || arg == "--help") {
+            options.help = true;
+        } else if (arg == "--module") {
+            const auto text = value();
+            int index = -1;
+            if (!text ||
+                std::from_chars(text->data(), text->data() + text->size(), index).ptr !=
+                    text->data() + text->size() ||
+                index < 0)
+                return "--module needs a device index (0, 1, ...)";
+            options.module = index;
+        } else if (arg == "--seconds") {
+            const auto text = value();
+            double seconds = 0;
+            if (!text ||
+                std::from_chars(text->data(), text->data() + text->size(), seconds).ptr !=
+                    text->data() + text->size() ||
+                !(seconds > 0) || !std::isfinite(seconds))
+                return "--seconds needs a positive number of seconds";
+            options.seconds = seconds;
+        } else if (arg == "-o" || arg == "--output") {
+            const auto text = value();
+            if (!text || text->empty())
+                return "option '" + std::string(arg) + "' needs a file name";
+            options.output = std::string(*text);
+        } else {
+            return "unexpected argument '" + std::string(arg) + "'";
+        }
+    }
+    return std::nullopt;
+}
+
+// Reports from the binding and messages from the reader, gathered for the main thread.
+class Problems {
+public:
+    void Add(const std::string& text) {
+        std::lock_guard lock(mutex_);
+        texts_.push_back(text);
+    }
+    std::vector<std::string> Take() {
+        std::lock_guard lock(mutex_);
+        return std::move(texts_);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> texts_;
+};
+
+// The entry of the module to capture from, or the exit status when there is none to use.
+struct Choice {
+    std::optional<std::string> entry;
+    int status = 0;
+};
+
+Choice ChooseModule(const ModuleList& list, const std::optional<int>& wanted) {
+    if (wanted) {
+        for (const std::string& entry : list.entries)
+            if (LeadingDeviceIndex(entry) == *wanted)
+                return {entry, 0};
+        Fail("no capture module has device index " + std::to_string(*wanted) +
+             " ('wirelog-cli list' shows them)");
+        return {std::nullopt, kExitFailure};
+    }
+    if (list.entries.empty()) {
+        Fail("no capture module is attached");
+        return {std::nullopt, kExitFailure};
+    }
+    if (list.entries.size() > 1) {
+        Fail("several capture modules are attached; choose one with --module N:");
+        for (const std::string& entry : list.entries)
+            std::fprintf(stderr, "  %s\n", entry.c_str());
+        return {std::nullopt, kExitUsage};
+    }
+    return {list.entries.front(), 0};
+}
+
+// Where the log goes: standard output as it comes, or a staged file committed at the end.
+class LogOutput {
+public:
+    bool Open(const std::optional<std::string>& file, std::string& error) {
+        if (!file)
+            return true;
+        toFile_ = true;
+        return staged_.openFile(*file, error);
+    }
+
+    // Writes the lines and forgets them, so a long capture is never held twice.
+    bool Write(LogLines& lines) {
+        const bool ok = WriteLogFile(lines, [this](std::string_view bytes) {
+            if (toFile_)
+                return staged_.write(bytes);
+            return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
+                   std::fflush(stdout) == 0;
+        });
+        lines.clear();
+        if (!ok && !toFile_)
+            stdoutError_ = errno;
+        return ok;
+    }
+
+    bool Finish(std::string& error) {
+        if (toFile_)
+            return staged_.commit(error);
+        if (stdoutError_ != 0 && stdoutError_ != EPIPE)
+            error = std::string("cannot write standard output: ") + std::strerror(stdoutError_);
+        return stdoutError_ == 0;
+    }
+
+private:
+    StagedOutput staged_;
+    bool toFile_ = false;
+    int stdoutError_ = 0;
+};
+
+void NoteFullBuffer() {
+    if (myevtHead.load() >= kEventCapacity)
+        Fail("the capture reached 999,999 events; later events were neither stored nor shown");
+}
+
+} // namespace
+
+int RunCapture(int argc, char** argv) {
+    Options options;
+    if (auto problem = ParseArguments(argc, argv, options))
+        return UsageError(*problem);
+    if (options.help) {
+        std::fputs(kHelp.data(), stdout);
+        return 0;
+    }
+
+    Problems problems;
+    Wakeup wakeup;
+    AdapterLibrary library(AdapterLibraryPath(), [&](const std::string& text) {
+        problems.Add(text);
+        wakeup.Notify(Wakeup::kMessage);
+    });
+    ReaderCallbacks callbacks;
+    callbacks.requestRefresh = [&] { wakeup.Notify(Wakeup::kRefresh); };
+    // The reader waits on its message until the capture is stopped; a logging rig has nobody
+    // to close a box, and a failing module ends the capture.
+    callbacks.showMessage = [&](const std::string& text, std::function<void()>) {
+        problems.Add(text);
+        wakeup.Notify(Wakeup::kMessage);
+    };
+    CaptureControl capture(library, callbacks);
+
+    const ModuleList list = capture.Load();
+    if (auto reports = problems.Take(); !reports.empty()) {
+        for (const std::string& report : reports)
+            Fail(report);
+        return kExitUsage;
+    }
+    const Choice choice = ChooseModule(list, options.module);
+    if (!choice.entry)
+        return choice.status;
+
+    LogOutput output;
+    std::string error;
+    if (!output.Open(options.output, error)) {
+        Fail(error);
+        return kExitFailure;
+    }
+#ifdef SIGPIPE
+    // A reader of our standard output that goes away must not kill us before the stop command.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+
+    Wirelog::div = static_cast<double>(CounterFrequency()) / 1000.0;
+    LogLines lines;
+    if (!capture.StartCapture(*choice.entry, [&] {
+            ResetDecoder();
+            lines.clear();
+        })) {
+        Fail("couldn't open the module " + *choice.entry);
+        return kExitFailure;
+    }
+
+    Wakeup::Deadline deadline;
+    if (options.seconds)
+        deadline = std::chrono::steady_clock::now() +
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(*options.seconds));
+    bool writable = true;
+    std::vector<std::string> failures;
+    while (true) {
+        const unsigned reasons = wakeup.Wait(deadline);
+        DrainEvents(lines);
+        writable = output.Write(lines) && writable;
+        if (reasons & Wakeup::kMessage)
+            failures = problems.Take();
+        if (!failures.empty() || !writable || (reasons & Wakeup::kStopSignal) ||
+            (deadline && std::chrono::steady_clock::now() >= *deadline))
+            break;
+    }
+    capture.StopCapture();
+    // What the reader stored before the stop still belongs to the log.
+    DrainEvents(lines);
+    writable = output.Write(lines) && writable;
+    NoteFullBuffer();
+
+    for (const std::string& failure : failures)
+        Fail(failure);
+    if (!output.Finish(error)) {
+        if (!error.empty())
+            Fail(error);
+        return kExitFailure;
+    }
+    return failures.empty() ? 0 : kExitFailure;
 }
 
 } // namespace Wirelog::cli

@@ -1,0 +1,153 @@
+#include "AdapterLibrary.h"
+
+#ifdef _WIN32
+#include <filesystem>
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace Wirelog {
+
+namespace {
+
+constexpr const char* kFunctionNames[kAdapterFunctionCount] = {
+    "FT_ListDevices",          "FT_Open",           "FT_Close", "FT_SetLatencyTimer",
+    "FT_SetEventNotification", "FT_GetQueueStatus", "FT_Read",  "FT_Write",
+};
+
+#ifdef _WIN32
+// LoadLibrary with a full path loads that file and no other; a bare name would be searched for.
+void* LoadLibraryFile(const std::string& path, std::string& error) {
+    const std::filesystem::path full = std::filesystem::absolute(std::filesystem::path(path));
+    HMODULE library = LoadLibraryW(full.c_str());
+    if (library == nullptr)
+        error = "Windows error " + std::to_string(GetLastError());
+    return reinterpret_cast<void*>(library);
+}
+
+void* LookUp(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+#else
+// dlopen searches the library path only for a name without a slash, so a bare name is made
+// explicit as a file in the current directory.
+void* LoadLibraryFile(const std::string& path, std::string& error) {
+    const std::string explicitPath = path.find('/') == std::string::npos ? "./" + path : path;
+    dlerror();
+    void* library = dlopen(explicitPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* reason = dlerror();
+        error = reason != nullptr ? reason : "unknown error";
+    }
+    return library;
+}
+
+void* LookUp(void* library, const char* name) {
+    return dlsym(library, name);
+}
+#endif
+
+} // namespace
+
+std::string_view AdapterFunctionName(AdapterFunction function) {
+    return kFunctionNames[static_cast<std::size_t>(function)];
+}
+
+AdapterLibrary::AdapterLibrary(std::string path, Report report)
+    : path_(std::move(path)), report_(std::move(report)) {}
+
+void* AdapterLibrary::Address(AdapterFunction function) {
+    Slot& slot = slots_[static_cast<std::size_t>(function)];
+    void* address = slot.address.load(std::memory_order_acquire);
+    if (address != nullptr || slot.resolved.load(std::memory_order_acquire))
+        return address;
+    return Resolve(function);
+}
+
+void* AdapterLibrary::Resolve(AdapterFunction function) {
+    Slot& slot = slots_[static_cast<std::size_t>(function)];
+    std::string failure;
+    void* address = nullptr;
+    {
+        std::lock_guard lock(bindMutex_);
+        if (slot.resolved.load(std::memory_order_relaxed))
+            return slot.address.load(std::memory_order_relaxed);
+        const bool firstLoad = !loadTried_;
+        const std::string loadError = LoadOnce();
+        const char* name = kFunctionNames[static_cast<std::size_t>(function)];
+        if (library_ != nullptr) {
+            address = LookUp(library_, name);
+            if (address == nullptr)
+                failure = "The adapter library \"" + path_ + "\" has no function " + name + ".";
+        } else if (firstLoad) {
+            // An unloadable file is reported once, not once per function.
+            failure = "Couldn't load the adapter library \"" + path_ + "\" (" + loadError + "); " +
+                      name + " cannot be called.";
+        }
+        slot.address.store(address, std::memory_order_release);
+        slot.resolved.store(true, std::memory_order_release);
+    }
+    // Outside the lock: the report may wait for the user while other threads call on.
+    if (!failure.empty() && report_)
+        report_(failure);
+    return address;
+}
+
+std::string AdapterLibrary::LoadOnce() {
+    if (loadTried_)
+        return {};
+    loadTried_ = true;
+    std::string error;
+    library_ = LoadLibraryFile(path_, error);
+    return error;
+}
+
+void AdapterLibrary::BindNow(std::span<const AdapterFunction> functions) {
+    for (AdapterFunction function : functions)
+        Address(function);
+}
+
+FT_STATUS AdapterLibrary::ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
+    auto call = Function<decltype(&FT_ListDevices)>(AdapterFunction::ListDevices);
+    return call != nullptr ? call(arg1, arg2, flags) : kUnboundStatus;
+}
+
+FT_STATUS AdapterLibrary::Open(int deviceNumber, FT_HANDLE* handle) {
+    auto call = Function<decltype(&FT_Open)>(AdapterFunction::Open);
+    return call != nullptr ? call(deviceNumber, handle) : kUnboundStatus;
+}
+
+FT_STATUS AdapterLibrary::Close(FT_HANDLE handle) {
+    auto call = Function<decltype(&FT_Close)>(AdapterFunction::Close);
+    return call != nullptr ? call(handle) : kUnboundStatus;
+}
+
+FT_STATUS AdapterLibrary::SetLatencyTimer(FT_HANDLE handle, UCHAR latencyMs) {
+    auto call = Function<decltype(&FT_SetLatencyTimer)>(AdapterFunction::SetLatencyTimer);
+    return call != nullptr ? call(handle, latencyMs) : kUnboundStatus;
+}
+
+FT_STATUS AdapterLibrary::SetEventNotification(FT_HANDLE handle, DWORD mask, PVOID param) {
+    auto call = Function<decltype(&FT_SetEventNotification)>(AdapterFunction::SetEventNotification);
+    return call != nullptr ? call(handle, mask, param) : kUnboundStatus;
+}
+
+FT_STATUS AdapterLibrary::GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
+    auto call = Function<decltype(&FT_GetQueueStatus)>(AdapterFunction::GetQueueStatus);
+    return call != nullptr ? call(handle, rxBytes) : kUnboundStatus;
+}
+
+FT_STATUS AdapterLibrary::Read(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead,
+                               LPDWORD bytesReturned) {
+    auto call = Function<decltype(&FT_Read)>(AdapterFunction::Read);
+    return call != nullptr ? call(handle, buffer, bytesToRead, bytesReturned) : kUnboundStatus;
+}
+
+FT_STATUS AdapterLibrary::Write(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite,
+                                LPDWORD bytesWritten) {
+    auto call = Function<decltype(&FT_Write)>(AdapterFunction::Write);
+    return call != nullptr ? call(handle, buffer, bytesToWrite, bytesWritten) : kUnboundStatus;
+}
+
+} // namespace Wirelog

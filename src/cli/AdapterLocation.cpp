@@ -1,0 +1,43 @@
+#include "AdapterLocation.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace Wirelog::cli {
+namespace {
+
+std::filesystem::path ExecutableDirectory() {
+#ifdef _WIN32
+    wchar_t buffer[MAX_PATH * 4];
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(std::size(buffer)));
+    return std::filesystem::path(std::wstring(buffer, length)).parent_path();
+#else
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : self.parent_path();
+#endif
+}
+
+} // namespace
+
+std::string AdapterFileName() {
+    return WIRELOG_ADAPTER_FILE_NAME;
+}
+
+std::string AdapterLibraryPath() {
+    if (const char* chosen = std::getenv("WIRELOG_ADAPTER"); chosen != nullptr && *chosen != '\0')
+        return chosen;
+    const std::filesystem::path directory = ExecutableDirectory();
+    // Without a known directory the bare name still means the current directory, never a search.
+    return (directory.empty() ? std::filesystem::path(AdapterFileName())
+                              : directory / AdapterFileName())
+        .string();
+}
+
+} // namespace Wirelog::cli

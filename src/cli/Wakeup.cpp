@@ -1,0 +1,142 @@
+#include "Wakeup.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#endif
+
+namespace Wirelog::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsUntil(const Wakeup::Deadline& deadline) {
+    if (!deadline)
+        return -1;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1'000'000));
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+namespace {
+// The console control handler has no argument to carry the event; it runs on its own thread.
+std::atomic<Wakeup*> signalTarget{nullptr};
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+    if (Wakeup* target = signalTarget.load())
+        target->Notify(Wakeup::kStopSignal);
+    return TRUE;
+}
+} // namespace
+
+Wakeup::Wakeup() : event_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
+    if (event_ == nullptr)
+        throw std::runtime_error("cannot create an event");
+    signalTarget.store(this);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+Wakeup::~Wakeup() {
+    SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    signalTarget.store(nullptr);
+    CloseHandle(static_cast<HANDLE>(event_));
+}
+
+void Wakeup::Notify(Reason reason) {
+    if ((pending_.fetch_or(reason) & reason) == 0)
+        SetEvent(static_cast<HANDLE>(event_));
+}
+
+unsigned Wakeup::Wait(Deadline deadline) {
+    const int ms = MillisecondsUntil(deadline);
+    WaitForSingleObject(static_cast<HANDLE>(event_), ms < 0 ? INFINITE : static_cast<DWORD>(ms));
+    return pending_.exchange(0);
+}
+
+#else
+
+namespace {
+// A signal handler can only reach what static storage holds; it writes one byte and no more.
+std::atomic<int> signalPipe{-1};
+constexpr char kSignalByte = 's';
+constexpr char kNotifyByte = 'n';
+
+extern "C" void OnStopSignal(int) {
+    const int savedErrno = errno;
+    const int fd = signalPipe.load();
+    if (fd >= 0) {
+        const ssize_t ignored = write(fd, &kSignalByte, 1);
+        (void)ignored;
+    }
+    errno = savedErrno;
+}
+
+void SetStopHandler(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+} // namespace
+
+Wakeup::Wakeup() {
+    int fds[2];
+    if (pipe(fds) != 0)
+        throw std::runtime_error("cannot create a pipe");
+    for (int fd : fds) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    readFd_ = fds[0];
+    writeFd_ = fds[1];
+    signalPipe.store(writeFd_);
+    SetStopHandler(OnStopSignal);
+}
+
+Wakeup::~Wakeup() {
+    SetStopHandler(SIG_DFL);
+    signalPipe.store(-1);
+    close(readFd_);
+    close(writeFd_);
+}
+
+void Wakeup::Notify(Reason reason) {
+    // Only the first of a kind writes; a full pipe already holds a wake-up for the reader.
+    if ((pending_.fetch_or(reason) & reason) == 0) {
+        const ssize_t ignored = write(writeFd_, &kNotifyByte, 1);
+        (void)ignored;
+    }
+}
+
+unsigned Wakeup::Wait(Deadline deadline) {
+    pollfd wait{readFd_, POLLIN, 0};
+    while (poll(&wait, 1, MillisecondsUntil(deadline)) < 0 && errno == EINTR) {
+    }
+    unsigned reasons = 0;
+    char bytes[64];
+    ssize_t got;
+    while ((got = read(readFd_, bytes, sizeof bytes)) > 0) {
+        for (ssize_t i = 0; i < got; ++i)
+            if (bytes[i] == kSignalByte)
+                reasons |= kStopSignal;
+    }
+    return reasons | pending_.exchange(0);
+}
+
+#endif
+
+} // namespace Wirelog::cli

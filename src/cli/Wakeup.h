@@ -1,0 +1,38 @@
+#pragma once
+// Wakes the command line's main thread: for a refresh request or a message from the reader
+// thread, or for SIGINT/SIGTERM (Ctrl+C and friends on Windows). A wake that arrives while an
+// earlier one of the same kind is still unclaimed merges with it, and none is ever lost.
+#include <atomic>
+#include <chrono>
+#include <optional>
+
+namespace Wirelog::cli {
+
+class Wakeup {
+public:
+    enum Reason : unsigned { kRefresh = 1, kMessage = 2, kStopSignal = 4 };
+    using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+
+    // Also routes the stop signals here until destruction; only one Wakeup may exist at a time.
+    Wakeup();
+    ~Wakeup();
+    Wakeup(const Wakeup&) = delete;
+    Wakeup& operator=(const Wakeup&) = delete;
+
+    // From any thread; returns at once.
+    void Notify(Reason reason);
+    // The reasons raised since the last call, waiting for one until the deadline (0 when it
+    // passed first).
+    unsigned Wait(Deadline deadline);
+
+private:
+    std::atomic<unsigned> pending_{0};
+#ifdef _WIN32
+    void* event_ = nullptr;
+#else
+    int readFd_ = -1;
+    int writeFd_ = -1;
+#endif
+};
+
+} // namespace Wirelog::cli

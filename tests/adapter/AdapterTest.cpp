@@ -1,0 +1,117 @@
+// The binding's failure paths and file rule, through real dlopen'ed files, and the event
+// object. Round trips through the adapter library run in the capture tests.
+#include "AdapterLibrary.h"
+#include "NotifyEvent.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace Wirelog {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+struct Reports {
+    std::mutex mutex;
+    std::vector<std::string> texts;
+    AdapterLibrary::Report Sink() {
+        return [this](const std::string& text) {
+            std::lock_guard lock(mutex);
+            texts.push_back(text);
+        };
+    }
+};
+
+class AdapterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("wirelog-adapter-" + std::to_string(getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        previous = fs::current_path();
+        fs::current_path(dir);
+    }
+    void TearDown() override {
+        fs::current_path(previous);
+        fs::remove_all(dir);
+    }
+    fs::path dir, previous;
+};
+
+TEST_F(AdapterTest, AFileThatCannotBeLoadedIsReportedOnceAndEveryCallFails) {
+    std::ofstream("junk.dll") << "not a shared library";
+    // "libc.so.6" is found along the loader's search path, which the binding must never use.
+    for (const std::string path : {"junk.dll", "/nonexistent/wirlg000.dll", "libc.so.6"}) {
+        Reports reports;
+        AdapterLibrary library(path, reports.Sink());
+        DWORD count = 0;
+        FT_HANDLE handle = nullptr;
+        std::uint8_t bytes[2] = {};
+        for (int round = 0; round < 2; ++round) {
+            EXPECT_NE(library.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+            EXPECT_NE(library.Open(0, &handle), FT_OK);
+            EXPECT_NE(library.Write(handle, bytes, 2, &count), FT_OK);
+            EXPECT_NE(library.Read(handle, bytes, 2, &count), FT_OK);
+        }
+        ASSERT_EQ(reports.texts.size(), 1u) << path;
+        EXPECT_NE(reports.texts[0].find("Couldn't load"), std::string::npos);
+        EXPECT_NE(reports.texts[0].find(path), std::string::npos) << reports.texts[0];
+    }
+}
+
+TEST_F(AdapterTest, AMissingFunctionIsReportedOnceByNameEvenWhenFirstCalledConcurrently) {
+    Reports reports;
+    AdapterLibrary library(WIRELOG_TEST_PARTIAL_ADAPTER, reports.Sink());
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&] {
+            std::uint8_t buffer[4];
+            DWORD received = 0;
+            failures += library.Read(nullptr, buffer, 4, &received) != FT_OK;
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures.load(), 8);
+    const AdapterFunction read[] = {AdapterFunction::Read};
+    library.BindNow(read);
+    ASSERT_EQ(reports.texts.size(), 1u);
+    EXPECT_NE(reports.texts[0].find("FT_Read"), std::string::npos) << reports.texts[0];
+    EXPECT_NE(reports.texts[0].find(WIRELOG_TEST_PARTIAL_ADAPTER), std::string::npos);
+
+    DWORD count = 0;
+    EXPECT_EQ(library.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+    EXPECT_EQ(count, 3u) << "the functions that are there still work";
+}
+
+TEST_F(AdapterTest, ABareFileNameIsTakenFromTheCurrentDirectory) {
+    fs::copy_file(WIRELOG_TEST_PARTIAL_ADAPTER, AdapterLibrary::kDefaultFile);
+    Reports reports;
+    AdapterLibrary library(AdapterLibrary::kDefaultFile, reports.Sink());
+    DWORD count = 0;
+    EXPECT_EQ(library.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+    EXPECT_EQ(count, 3u);
+    EXPECT_TRUE(reports.texts.empty());
+}
+
+TEST(NotifyEventTest, ASignalWakesOneWaitAndResetsItself) {
+    NotifyEvent event;
+    EXPECT_FALSE(event.Wait(1ms));
+    event.Set();
+    EXPECT_TRUE(event.Wait(0ms)) << "a signal given before the wait is kept";
+    EXPECT_FALSE(event.Wait(1ms)) << "automatic reset";
+    std::thread signaller([&] { event.Set(); });
+    EXPECT_TRUE(event.Wait(10s));
+    signaller.join();
+    EXPECT_EQ(CreateNotifyEvent(), CreateNotifyEvent());
+}
+
+} // namespace
+} // namespace Wirelog

@@ -1,0 +1,53 @@
+#pragma once
+// The simulated modules' test controls, resolved from the same adapter library file the
+// binding under test loads (same path: the same loaded instance, the same devices).
+#include "wirelog_sim.h"
+
+#include <dlfcn.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace Wirelog::test {
+
+inline constexpr const char* kAdapterLibraryPath = WIRELOG_TEST_ADAPTER_LIBRARY;
+
+class SimControl {
+public:
+    SimControl() : library_(dlopen(kAdapterLibraryPath, RTLD_NOW | RTLD_LOCAL)) {
+        if (library_ == nullptr)
+            throw std::runtime_error(std::string("cannot load ") + kAdapterLibraryPath);
+    }
+    void Configure(const std::string& text) {
+        Check(Call<decltype(&WirelogSim_Configure)>("WirelogSim_Configure")(text.c_str()), text);
+    }
+    void SetFaults(int device, const std::string& faults) {
+        Check(Call<decltype(&WirelogSim_SetFaults)>("WirelogSim_SetFaults")(device, faults.c_str()),
+              faults);
+    }
+    bool Inject(int device, const std::vector<std::uint8_t>& bytes) {
+        return Call<decltype(&WirelogSim_Inject)>("WirelogSim_Inject")(
+                   device, bytes.data(), static_cast<std::uint32_t>(bytes.size())) == 0;
+    }
+    WirelogSimStats Stats(int device) {
+        WirelogSimStats stats{};
+        Check(Call<decltype(&WirelogSim_GetStats)>("WirelogSim_GetStats")(device, &stats), "stats");
+        return stats;
+    }
+
+private:
+    template <class Fn> Fn Call(const char* name) {
+        if (void* address = dlsym(library_, name))
+            return reinterpret_cast<Fn>(address);
+        throw std::runtime_error(std::string("the adapter library lacks ") + name);
+    }
+    static void Check(int result, const std::string& what) {
+        if (result != 0)
+            throw std::runtime_error("simulator refused: " + what);
+    }
+
+    void* library_; // stays loaded: the binding under test holds it too
+};
+
+} // namespace Wirelog::test

@@ -1,0 +1,201 @@
+#pragma once
+// Around CaptureControl in the tests: a recorder between it and the real adapter binding, and
+// the owner's side (refresh requests, reader messages, draining the buffer).
+#include "Adapter.h"
+#include "CaptureControl.h"
+#include "EventBuffer.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <type_traits>
+
+namespace Wirelog::test {
+
+struct AdapterCall {
+    AdapterFunction function;
+    FT_HANDLE handle = nullptr;
+    DWORD argument = 0; // request, size, latency or mask
+    DWORD result = 0;   // bytes read or queued
+    FT_STATUS status = FT_OK;
+    PVOID param = nullptr;
+    std::uint8_t firstByte = 0;
+    std::int64_t clockAtCall = 0; // the capture clock's latest reading
+    std::thread::id thread{};
+};
+
+// Forwards to the real binding and records each call made with a handle. Also counts the
+// complete events among the bytes read, independently of the framing under test.
+class RecordingAdapter final : public Adapter {
+public:
+    RecordingAdapter(Adapter& inner, const std::atomic<std::int64_t>& clock)
+        : inner_(inner), clock_(clock) {}
+
+    std::atomic<bool> throwOnRead{false};
+
+    FT_STATUS ListDevices(PVOID a, PVOID b, DWORD flags) override {
+        return inner_.ListDevices(a, b, flags);
+    }
+    FT_STATUS Open(int index, FT_HANDLE* h) override {
+        return Log({AdapterFunction::Open, nullptr, DWORD(index)}, inner_.Open(index, h));
+    }
+    FT_STATUS Close(FT_HANDLE h) override {
+        return Log({AdapterFunction::Close, h}, inner_.Close(h));
+    }
+    FT_STATUS SetLatencyTimer(FT_HANDLE h, UCHAR ms) override {
+        return Log({AdapterFunction::SetLatencyTimer, h, ms}, inner_.SetLatencyTimer(h, ms));
+    }
+    FT_STATUS SetEventNotification(FT_HANDLE h, DWORD mask, PVOID param) override {
+        AdapterCall call{AdapterFunction::SetEventNotification, h, mask};
+        call.param = param;
+        return Log(call, inner_.SetEventNotification(h, mask, param));
+    }
+    FT_STATUS GetQueueStatus(FT_HANDLE h, DWORD* queued) override {
+        const FT_STATUS status = inner_.GetQueueStatus(h, queued);
+        return Log({AdapterFunction::GetQueueStatus, h, 0, *queued}, status);
+    }
+    FT_STATUS Read(FT_HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD got) override {
+        AdapterCall call{AdapterFunction::Read, h, toRead};
+        call.clockAtCall = clock_.load();
+        if (throwOnRead.load()) {
+            Log(call, FT_OTHER_ERROR);
+            throw std::runtime_error("adapter fault");
+        }
+        const FT_STATUS status = inner_.Read(h, buffer, toRead, got);
+        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+        if (status == FT_OK) {
+            call.result = *got;
+            call.firstByte = *got > 0 ? bytes[0] : 0;
+            std::lock_guard lock(mutex_);
+            for (DWORD i = 0; i < *got; ++i) {
+                const bool valueDue = valueDue_;
+                valueDue_ = !valueDue && bytes[i] >= 7 && bytes[i] <= 16;
+                completeEvents_ += !valueDue_;
+            }
+            bytesRead_ += *got;
+        }
+        return Log(call, status);
+    }
+    FT_STATUS Write(FT_HANDLE h, LPVOID buffer, DWORD size, LPDWORD written) override {
+        AdapterCall call{AdapterFunction::Write, h, size};
+        call.firstByte = static_cast<const std::uint8_t*>(buffer)[0];
+        return Log(call, inner_.Write(h, buffer, size, written));
+    }
+
+    std::vector<AdapterCall> Calls(std::size_t from = 0) const {
+        std::lock_guard lock(mutex_);
+        return {calls_.begin() + static_cast<std::ptrdiff_t>(from), calls_.end()};
+    }
+    std::size_t CallCount() const {
+        return Locked([&] { return calls_.size(); });
+    }
+    std::uint64_t BytesRead() const {
+        return Locked([&] { return bytesRead_; });
+    }
+    std::uint64_t CompleteEventsRead() const {
+        return Locked([&] { return completeEvents_; });
+    }
+    // After a read, its framing and refresh request are done once the queue is asked again.
+    bool LastCallAskedTheQueue() const {
+        std::lock_guard lock(mutex_);
+        return !calls_.empty() && calls_.back().function == AdapterFunction::GetQueueStatus;
+    }
+    void ResetStream() {
+        std::lock_guard lock(mutex_);
+        completeEvents_ = 0;
+        valueDue_ = false;
+    }
+
+private:
+    FT_STATUS Log(AdapterCall call, FT_STATUS status) {
+        call.status = status;
+        call.thread = std::this_thread::get_id();
+        std::lock_guard lock(mutex_);
+        calls_.push_back(call);
+        return status;
+    }
+    template <class Get> std::invoke_result_t<Get> Locked(Get get) const {
+        std::lock_guard lock(mutex_);
+        return get();
+    }
+
+    Adapter& inner_;
+    const std::atomic<std::int64_t>& clock_;
+    mutable std::mutex mutex_;
+    std::vector<AdapterCall> calls_;
+    std::uint64_t bytesRead_ = 0, completeEvents_ = 0;
+    bool valueDue_ = false;
+};
+
+// The owner's thread (the test's): takes refresh requests and reader messages, and drains the
+// event buffer as the log refresh does.
+class Owner {
+public:
+    struct Message {
+        std::string text;
+        std::function<void()> closed;
+    };
+
+    ReaderCallbacks Callbacks() {
+        return {[this] { Push([&] { ++refreshes_; }); },
+                [this](const std::string& text, std::function<void()> closed) {
+                    Push([&] { messages_.push_back({text, std::move(closed)}); });
+                }};
+    }
+    std::uint64_t Refreshes() const {
+        std::lock_guard lock(mutex_);
+        return refreshes_;
+    }
+    std::size_t PendingMessages() const {
+        std::lock_guard lock(mutex_);
+        return messages_.size();
+    }
+    void Drain() {
+        while (myevtTail < myevtHead.load(std::memory_order_acquire))
+            drained.push_back(MyEvents[myevtTail++]);
+    }
+    // Drains after every refresh request (and every few milliseconds, for conditions that
+    // change without one) until done() holds; false when the time ran out.
+    bool DrainUntil(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (Drain(); !done(); Drain()) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::unique_lock lock(mutex_);
+            const std::uint64_t seen = refreshes_;
+            changed_.wait_for(lock, std::chrono::milliseconds(5),
+                              [&] { return refreshes_ != seen; });
+        }
+        return true;
+    }
+    std::optional<Message> WaitMessage() {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait_for(lock, std::chrono::seconds(20), [&] { return !messages_.empty(); }))
+            return std::nullopt;
+        Message message = std::move(messages_.front());
+        messages_.pop_front();
+        return message;
+    }
+
+    std::vector<TWIevent> drained;
+
+private:
+    template <class Change> void Push(Change change) {
+        {
+            std::lock_guard lock(mutex_);
+            change();
+        }
+        changed_.notify_all();
+    }
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::uint64_t refreshes_ = 0;
+    std::deque<Message> messages_;
+};
+
+} // namespace Wirelog::test
