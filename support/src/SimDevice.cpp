@@ -12,6 +12,10 @@ constexpr std::uint8_t kStartCommand = 0x01;
 constexpr std::uint8_t kStopCommand = 0xF0;
 constexpr std::uint8_t kMonitorOn = 0x00;
 constexpr std::size_t kPumpChunk = 16384;
+// The most one call generates. A simulator that runs slower than real time (a sanitizer build
+// on a loaded machine) then lags behind its schedule instead of spending ever longer calls
+// catching up until the queue is full.
+constexpr std::size_t kPumpBudget = 16 * kPumpChunk;
 
 bool HasValueByte(std::uint8_t code) {
     return code >= 7 && code <= 16;
@@ -268,8 +272,9 @@ SimDevice::Clock::time_point SimDevice::PumpLocked(Clock::time_point now) {
     }
     const std::int64_t elapsed = Nanoseconds(now - streamStart_);
     std::uint8_t chunk[kPumpChunk];
-    while (schedule_ && present_) {
-        const std::size_t room = std::min(queue_->Space(), kPumpChunk);
+    std::size_t budget = kPumpBudget;
+    while (schedule_ && present_ && budget > 0) {
+        const std::size_t room = std::min({queue_->Space(), kPumpChunk, budget});
         std::size_t filled = 0;
         while (filled < room) {
             if (!lookahead_ && !schedule_->Next(nextByte_, nextDueNs_)) {
@@ -285,6 +290,7 @@ SimDevice::Clock::time_point SimDevice::PumpLocked(Clock::time_point now) {
         }
         if (filled > 0) {
             EmitLocked(chunk, filled);
+            budget -= filled;
         }
         if (room == 0) {
             // The host is far behind; the module waits for room like one that is throttled.
