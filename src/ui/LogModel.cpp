@@ -2,6 +2,7 @@
 
 #include "LogDrain.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace Wirelog {
@@ -32,6 +33,8 @@ void LogModel::PublishNewLines() {
     const int total = static_cast<int>(lines_.size());
     if (total == published_)
         return;
+    for (int row = published_; row < total; ++row)
+        longestLine_ = std::max(longestLine_, lines_[static_cast<std::size_t>(row)].size());
     beginInsertRows({}, published_, total - 1);
     published_ = total;
     endInsertRows();
@@ -41,6 +44,7 @@ void LogModel::Clear() {
     beginResetModel();
     lines_.clear();
     published_ = 0;
+    longestLine_ = 0;
     endResetModel();
 }
 

@@ -29,11 +29,15 @@ public:
     // The published lines, for saving.
     const LogLines& Lines() const { return lines_; }
 
+    // Characters in the longest published line.
+    std::size_t LongestLine() const { return longestLine_; }
+
 private:
     void PublishNewLines();
 
     LogLines lines_;
     int published_ = 0; // rows views know of; lines_ may run ahead only inside one refresh
+    std::size_t longestLine_ = 0;
 };
 
 } // namespace Wirelog

@@ -1,9 +1,11 @@
 #include "LogView.h"
 
+#include "LogModel.h"
+
 #include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
-#include <QScrollBar>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -49,6 +51,10 @@ QFont LogView::LogFont() {
 
 void LogView::setModel(QAbstractItemModel* model) {
     QTableView::setModel(model);
+    if (model != nullptr) {
+        connect(model, &QAbstractItemModel::rowsInserted, this, &LogView::FitColumnToView);
+        connect(model, &QAbstractItemModel::modelReset, this, &LogView::FitColumnToView);
+    }
     FitColumnToView();
 }
 
@@ -78,7 +84,18 @@ void LogView::FitColumnToView() {
     if (model() == nullptr || model()->columnCount() == 0)
         return;
     // Lines fill the view's width, and never less than the scroll width.
-    setColumnWidth(0, std::max(kScrollWidth, viewport()->width()));
+    setColumnWidth(0, std::max({kScrollWidth, LongestLineWidth(), viewport()->width()}));
+}
+
+// The longest error lines run past the classic 600 pixels in any fixed-pitch font of the log's
+// size; the sideways scroll reaches their end instead of cutting them off.
+int LogView::LongestLineWidth() const {
+    const auto* log = qobject_cast<const LogModel*>(model());
+    if (log == nullptr)
+        return 0;
+    const int textMargin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const auto characters = static_cast<int>(log->LongestLine());
+    return characters * QFontMetrics(font()).horizontalAdvance(QLatin1Char('M')) + 2 * textMargin;
 }
 
 } // namespace Wirelog

@@ -12,7 +12,8 @@ class LogView : public QTableView {
     Q_OBJECT
 
 public:
-    // Lines are drawn this wide at least; a narrower view scrolls sideways up to it.
+    // Lines are drawn this wide at least, wider when a line needs it; a narrower view scrolls
+    // sideways up to that width.
     static constexpr int kScrollWidth = 600;
 
     explicit LogView(QWidget* parent = nullptr);
@@ -32,6 +33,7 @@ protected:
 private:
     void FitRowsToFont();
     void FitColumnToView();
+    int LongestLineWidth() const;
 };
 
 } // namespace Wirelog

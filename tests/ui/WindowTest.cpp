@@ -252,7 +252,7 @@ TEST_F(WindowTest, ResizingMovesOnlyTheLogListsRightAndBottomEdges) {
     }
 }
 
-TEST_F(WindowTest, LogListScrollsVerticallyAlwaysAndSidewaysUpTo600Pixels) {
+TEST_F(WindowTest, LogListScrollsVerticallyAlwaysAndSidewaysToItsLongestLine) {
     ShowAndActivate();
     LogView& log = Log();
     EXPECT_TRUE(log.verticalScrollBar()->isVisible()) << "shown even while the list is empty";
@@ -265,9 +265,21 @@ TEST_F(WindowTest, LogListScrollsVerticallyAlwaysAndSidewaysUpTo600Pixels) {
     EXPECT_TRUE(sideways.isVisible());
     EXPECT_EQ(sideways.maximum(), LogView::kScrollWidth - log.viewport()->width());
 
+    // The longest error line is wider than 600 pixels; the scroll reaches its end.
+    StartNewCapture();
+    AppendEvent(11, 0x0F, 0);
+    window->UpdateLoggingWindow();
+    const QString longest = log.model()->data(log.model()->index(0, 0)).toString();
+    ASSERT_EQ(longest.size(), 107);
+    EXPECT_GT(log.columnWidth(0), QFontMetrics(log.font()).horizontalAdvance(longest));
+    EXPECT_GT(log.columnWidth(0), LogView::kScrollWidth);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return sideways.maximum() == log.columnWidth(0) - log.viewport()->width();
+    })) << sideways.maximum();
+
     window->resize(1000, window->height());
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->width() == 1000; }));
-    ASSERT_GT(log.viewport()->width(), LogView::kScrollWidth);
+    EXPECT_EQ(log.columnWidth(0), log.viewport()->width()) << "lines fill a wide view";
     EXPECT_EQ(sideways.maximum(), 0);
     // The bar is hidden by a layout pass that the scroll area queues for itself.
     EXPECT_TRUE(QTest::qWaitFor([&] { return !sideways.isVisible(); }));
