@@ -27,7 +27,9 @@ std::int64_t QueryCounter() {
     return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
-std::int64_t CounterFrequency() { return 1'000'000'000; }
+std::int64_t CounterFrequency() {
+    return 1'000'000'000;
+}
 #endif
 
 } // namespace Wirelog

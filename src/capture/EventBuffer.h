@@ -10,8 +10,8 @@
 namespace Wirelog {
 
 struct TWIevent {
-    std::uint8_t cmd;  // event code, 0 to 17
-    std::uint8_t data; // value byte (0 for codes 0 to 6)
+    std::uint8_t cmd;   // event code, 0 to 17
+    std::uint8_t data;  // value byte (0 for codes 0 to 6)
     std::int64_t timer; // counter ticks since the capture's reader started
 };
 

@@ -10,12 +10,14 @@
 namespace Wirelog {
 
 struct PendingCode {
-    std::uint8_t c = 0;  // the code waiting for its value byte
-    bool extra = false;  // true while c is waiting
+    std::uint8_t c = 0; // the code waiting for its value byte
+    bool extra = false; // true while c is waiting
 };
 
-// Appends the batch's events to the event buffer, all stamped with `timer`.
-void FrameBatch(const std::uint8_t* bytes, std::size_t count, std::int64_t timer,
-                PendingCode& pending);
+// Appends the batch's events to the event buffer, all stamped with `timer`. Producer thread
+// only. Once the buffer is full the rest of the batch is skipped unread; returns how many bytes
+// were skipped that way (0 while the buffer has room), which callers may ignore.
+std::size_t FrameBatch(const std::uint8_t* bytes, std::size_t count, std::int64_t timer,
+                       PendingCode& pending);
 
 } // namespace Wirelog

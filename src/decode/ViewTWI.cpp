@@ -26,8 +26,8 @@ constexpr std::string_view kAddrNakWrite = "Address + Write + NAK, addr = "sv;
 constexpr std::string_view kDataAck = "Data + ACK,            data = "sv;
 constexpr std::string_view kDataNak = "Data + NAK,            data = "sv;
 static_assert(kAddrAckRead.size() == 30 && kAddrAckWrite.size() == 30 &&
-              kAddrNakRead.size() == 30 && kAddrNakWrite.size() == 30 &&
-              kDataAck.size() == 30 && kDataNak.size() == 30);
+              kAddrNakRead.size() == 30 && kAddrNakWrite.size() == 30 && kDataAck.size() == 30 &&
+              kDataNak.size() == 30);
 
 constexpr std::string_view kFixed[] = {
     "*** I2C Monitoring activated, waiting for idle bus... ***"sv,
@@ -58,10 +58,16 @@ void AppendBitCount(std::string& out, std::uint8_t data) {
 // The gap in whole milliseconds, truncated toward zero; a gap beyond the signed 32-bit range
 // (about 24.9 days) is held at the range's end rather than wrapping into nonsense.
 std::int32_t GapMilliseconds(std::int64_t timer) {
+    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    // The 64-bit difference saturates instead of overflowing; either end clamps below anyway.
     std::int64_t ticks;
-    if (__builtin_sub_overflow(timer, StopTime, &ticks))
-        ticks = timer < StopTime ? std::numeric_limits<std::int64_t>::min()
-                                 : std::numeric_limits<std::int64_t>::max();
+    if (StopTime < 0 && timer > kMax + StopTime)
+        ticks = kMax;
+    else if (StopTime > 0 && timer < kMin + StopTime)
+        ticks = kMin;
+    else
+        ticks = timer - StopTime;
     const double ms = std::trunc(static_cast<double>(ticks) / div);
     if (std::isnan(ms))
         return 0;
@@ -93,7 +99,12 @@ bool IsStopType(std::uint8_t cmd) {
 
 void AppendLine(std::string& out, std::uint8_t cmd, std::uint8_t data, std::int64_t timer) {
     switch (cmd) {
-    case 0: case 2: case 3: case 4: case 5: case 6:
+    case 0:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
         out += kFixed[cmd];
         break;
     case 1:
@@ -171,6 +182,8 @@ std::string ViewTWI(std::uint8_t cmd, std::uint8_t data, std::int64_t timer) {
     return line;
 }
 
-void ResetDecoder() { StopTime = 0; }
+void ResetDecoder() {
+    StopTime = 0;
+}
 
 } // namespace Wirelog

@@ -1,0 +1,46 @@
+#pragma once
+// Recorded reads to log bytes, through the very framing, event buffer, decoder and separator
+// rule the window uses. The log leaves in chunks as it grows, so a full capture is never held
+// twice.
+#include "Framing.h"
+#include "LogLines.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+namespace Wirelog::cli {
+
+class LogPipeline {
+public:
+    // Receives the log file's bytes in order; returning false stops the pipeline.
+    using Sink = std::function<bool(std::string_view)>;
+
+    // Starts a capture: empties the event buffer, clears the decoder's stop time and sets the
+    // time base to `ticksPerMillisecond`. Only one pipeline may run at a time (the buffer and
+    // the decoder are the program's single ones).
+    LogPipeline(double ticksPerMillisecond, Sink sink);
+
+    // One read of the module: frames it into the buffer, stamped `timer`, then drains the buffer
+    // into lines, as the window's log refresh does after every read. False once the sink failed.
+    bool addRead(std::int64_t timer, const std::uint8_t* bytes, std::size_t count);
+
+    // Hands over the lines still held. False if the sink failed.
+    bool finish();
+
+    // Bytes the full buffer made the framing skip; nonzero means events were lost to the cap.
+    std::uint64_t droppedBytes() const { return droppedBytes_; }
+    std::uint64_t eventsStored() const;
+
+private:
+    bool flush();
+
+    Sink sink_;
+    LogLines lines_;
+    PendingCode pending_;
+    std::uint64_t droppedBytes_ = 0;
+    bool sinkFailed_ = false;
+};
+
+} // namespace Wirelog::cli

@@ -1,0 +1,30 @@
+#include "ReplayFile.h"
+
+#include <fstream>
+
+namespace Wirelog::Adapter {
+
+std::shared_ptr<const std::vector<TimedBatch>> LoadReplayFile(const std::string& path,
+                                                              std::string& problem) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        problem = "cannot open " + path;
+        return nullptr;
+    }
+    auto batches = std::make_shared<std::vector<TimedBatch>>();
+    BatchParseError error;
+    const bool read = ReadTimedBatches(
+        in,
+        [&](const TimedBatch& batch) {
+            batches->push_back(batch);
+            return true;
+        },
+        error);
+    if (!read) {
+        problem = path + ": " + error.describe();
+        return nullptr;
+    }
+    return batches;
+}
+
+} // namespace Wirelog::Adapter

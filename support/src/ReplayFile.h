@@ -1,0 +1,14 @@
+#pragma once
+#include "TimedBatchFile.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Wirelog::Adapter {
+
+// The batches of a timed-batch file, or null with `problem` set when it cannot be read.
+std::shared_ptr<const std::vector<TimedBatch>> LoadReplayFile(const std::string& path,
+                                                              std::string& problem);
+
+} // namespace Wirelog::Adapter
