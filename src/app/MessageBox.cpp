@@ -6,6 +6,8 @@
 #include <QThread>
 
 #include <cstdio>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <utility>
 
@@ -13,9 +15,19 @@ namespace Wirelog {
 
 namespace {
 
+// Shows, on the window thread, the messages other threads left in the slot's queue.
+class MessageRelay : public QObject {
+    Q_OBJECT
+
+public:
+    Q_INVOKABLE void ShowQueued();
+};
+
 struct SinkSlot {
     std::mutex mutex;
     ScopedMessageSink::Sink sink;
+    std::deque<MessageRequest> queued; // from other threads, not yet shown
+    std::unique_ptr<MessageRelay> relay;
 };
 
 SinkSlot& Slot() {
@@ -40,8 +52,33 @@ void ShowOnWindowThread(const MessageRequest& request) {
     box.exec();
 }
 
-bool OnWindowThread(const QCoreApplication* app) {
-    return QThread::currentThread() == app->thread();
+void MessageRelay::ShowQueued() {
+    for (;;) {
+        MessageRequest request;
+        {
+            SinkSlot& slot = Slot();
+            const std::lock_guard lock(slot.mutex);
+            if (slot.queued.empty())
+                return;
+            request = std::move(slot.queued.front());
+            slot.queued.pop_front();
+        }
+        ShowOnWindowThread(request);
+    }
+}
+
+// The request travels through our own locked queue and the relay is invoked by name, so the
+// queued event carries nothing the calling thread wrote: every hand-over is one the thread
+// sanitizer can see.
+void QueueForWindowThread(MessageRequest request, QCoreApplication& app) {
+    SinkSlot& slot = Slot();
+    const std::lock_guard lock(slot.mutex);
+    if (!slot.relay) {
+        slot.relay = std::make_unique<MessageRelay>();
+        slot.relay->moveToThread(app.thread());
+    }
+    slot.queued.push_back(std::move(request));
+    QMetaObject::invokeMethod(slot.relay.get(), "ShowQueued", Qt::QueuedConnection);
 }
 
 } // namespace
@@ -54,12 +91,10 @@ int MessageBox(QWidget* owner, std::string_view text, std::string_view caption, 
         std::fprintf(stderr, "%s: %s\n", request.caption.c_str(), request.text.c_str());
         return kMessageResultOk;
     }
-    if (OnWindowThread(app)) {
+    if (QThread::currentThread() == app->thread())
         ShowOnWindowThread(request);
-        return kMessageResultOk;
-    }
-    QMetaObject::invokeMethod(
-        app, [request = std::move(request)] { ShowOnWindowThread(request); }, Qt::QueuedConnection);
+    else
+        QueueForWindowThread(std::move(request), *app);
     return kMessageResultOk;
 }
 
@@ -76,3 +111,5 @@ ScopedMessageSink::~ScopedMessageSink() {
 }
 
 } // namespace Wirelog
+
+#include "MessageBox.moc"

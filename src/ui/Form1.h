@@ -91,7 +91,7 @@ private:
     int logBottomMargin_ = 0;
     bool loaded_ = false;
     // Last, so that it goes first: no refresh can start once the controls are going.
-    CoalescedCall logRefresh_{*this, [this] { UpdateLoggingWindow(); }};
+    CoalescedCall logRefresh_{[this] { UpdateLoggingWindow(); }};
 };
 
 } // namespace Wirelog

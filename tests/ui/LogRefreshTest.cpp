@@ -172,10 +172,9 @@ TEST_F(LogRefreshTest, AClearedLogTakesTheEventsThatFollow) {
 }
 
 TEST(CoalescedCallTest, ARequestDuringTheRunQueuesOneMoreRun) {
-    QObject context;
     int runs = 0;
     std::function<void()> again;
-    CoalescedCall call(context, [&] {
+    CoalescedCall call([&] {
         if (++runs == 1)
             again();
     });
