@@ -18,14 +18,6 @@ constexpr char kCaption[] = "Wirelog (TM) Protocol Analyzer - v1.003";
 constexpr char kModuleNotActivated[] = "Couldn't activate the selected module.";
 constexpr QSize kDesignClientSize{657, 302};
 
-// A control's place at the design cell. Controls sized to text take their caption's size and
-// keep only their position.
-struct Placement {
-    QWidget* control;
-    QRect design;
-    bool sizedToText;
-};
-
 } // namespace
 
 Form1::Form1() : Form1(DefaultDeployment()) {}
@@ -54,46 +46,45 @@ void Form1::InitializeComponent() {
     bscan.setFocus();
 }
 
-void Form1::CreateControls() {
-    struct Named {
-        QWidget& control;
-        const char* name;
-    };
-    for (const auto& [control, name] : std::array<Named, 17>{{
-             {label2, "label2"},
-             {bscan, "bscan"},
-             {lbDevices, "lbDevices"},
-             {label3, "label3"},
-             {lbMode, "lbMode"},
-             {btnStartStop, "btnStartStop"},
-             {cbAutoScroll, "cbAutoScroll"},
-             {labelMaxCount, "labelMaxCount"},
-             {tbMaxCount, "tbMaxCount"},
-             {labelValue, "labelValue"},
-             {tbValue, "tbValue"},
-             {cbOption1, "cbOption1"},
-             {cbOption2, "cbOption2"},
-             {label1, "label1"},
-             {bSave, "bSave"},
-             {label4, "label4"},
-             {listBox1, "listBox1"},
-         }})
-        control.setObjectName(QString::fromLatin1(name));
+// Every control with its name, caption and place at the design cell. Controls sized to text
+// take their caption's size and keep only their position.
+std::array<Form1::DesignedControl, 17> Form1::Design() {
+    return {{
+        {label2, "label2", "Module:", {12, 15, 67, 21}, false},
+        {bscan, "bscan", "SCAN", {106, 12, 57, 20}, false},
+        {lbDevices, "lbDevices", nullptr, {14, 46, 149, 68}, false},
+        {label3, "label3", "Operating Mode:", {187, 15, 112, 21}, false},
+        {lbMode, "lbMode", nullptr, {191, 46, 173, 68}, false},
+        {btnStartStop, "btnStartStop", "START", {304, 12, 60, 20}, false},
+        {cbAutoScroll,
+         "cbAutoScroll",
+         "Always show latest results (auto-scroll)",
+         {380, 12, 273, 21},
+         true},
+        {labelMaxCount, "labelMaxCount", "PWM Max Count:", {377, 38, 116, 13}, false},
+        {tbMaxCount, "tbMaxCount", nullptr, {380, 55, 114, 22}, false},
+        {labelValue, "labelValue", "PWM Value:", {377, 85, 116, 17}, false},
+        {tbValue, "tbValue", nullptr, {380, 103, 113, 22}, false},
+        {cbOption1, "cbOption1", "Fast Mode", {504, 37, 96, 21}, true},
+        {cbOption2, "cbOption2", "Dual Output", {504, 69, 106, 21}, true},
+        {label1, "label1", "Results:", {500, 111, 57, 21}, false},
+        {bSave, "bSave", "Save Log", {564, 106, 77, 23}, false},
+        {label4,
+         "label4",
+         "(Press 'C' at any time to clear the log window. Press 'S' to toggle Start/Stop.)",
+         {11, 117, 486, 17},
+         true},
+        {listBox1, "listBox1", nullptr, {16, 137, 627, 124}, false},
+    }};
+}
 
-    label2.setText(QStringLiteral("Module:"));
-    bscan.setText(QStringLiteral("SCAN"));
+void Form1::CreateControls() {
+    for (const DesignedControl& designed : Design()) {
+        designed.control.setObjectName(QString::fromLatin1(designed.name));
+        if (designed.caption != nullptr)
+            designed.control.setProperty("text", QString::fromLatin1(designed.caption));
+    }
     lbDevices.setSelectionMode(QAbstractItemView::SingleSelection);
-    label3.setText(QStringLiteral("Operating Mode:"));
-    btnStartStop.setText(QStringLiteral("START"));
-    cbAutoScroll.setText(QStringLiteral("Always show latest results (auto-scroll)"));
-    labelMaxCount.setText(QStringLiteral("PWM Max Count:"));
-    labelValue.setText(QStringLiteral("PWM Value:"));
-    cbOption1.setText(QStringLiteral("Fast Mode"));
-    cbOption2.setText(QStringLiteral("Dual Output"));
-    label1.setText(QStringLiteral("Results:"));
-    bSave.setText(QStringLiteral("Save Log"));
-    label4.setText(QStringLiteral(
-        "(Press 'C' at any time to clear the log window. Press 'S' to toggle Start/Stop.)"));
     listBox1.setModel(&logModel_);
 
     // The operating-mode list and the PWM group carry no behaviour: created hidden, never shown.
@@ -137,30 +128,11 @@ void Form1::SetStackingOrder() {
 
 void Form1::LayOut() {
     const AutoScale scale(CharacterCell(font()));
-    const std::array<Placement, 17> placements{{
-        {&label2, {12, 15, 67, 21}, false},
-        {&bscan, {106, 12, 57, 20}, false},
-        {&lbDevices, {14, 46, 149, 68}, false},
-        {&label3, {187, 15, 112, 21}, false},
-        {&lbMode, {191, 46, 173, 68}, false},
-        {&btnStartStop, {304, 12, 60, 20}, false},
-        {&cbAutoScroll, {380, 12, 273, 21}, true},
-        {&labelMaxCount, {377, 38, 116, 13}, false},
-        {&tbMaxCount, {380, 55, 114, 22}, false},
-        {&labelValue, {377, 85, 116, 17}, false},
-        {&tbValue, {380, 103, 113, 22}, false},
-        {&cbOption1, {504, 37, 96, 21}, true},
-        {&cbOption2, {504, 69, 106, 21}, true},
-        {&label1, {500, 111, 57, 21}, false},
-        {&bSave, {564, 106, 77, 23}, false},
-        {&label4, {11, 117, 486, 17}, true},
-        {&listBox1, {16, 137, 627, 124}, false},
-    }};
-    for (const Placement& placement : placements) {
-        QRect bounds = scale.Rect(placement.design);
-        if (placement.sizedToText)
-            bounds.setSize(placement.control->sizeHint());
-        placement.control->setGeometry(bounds);
+    for (const DesignedControl& designed : Design()) {
+        QRect bounds = scale.Rect(designed.design);
+        if (designed.sizedToText)
+            bounds.setSize(designed.control.sizeHint());
+        designed.control.setGeometry(bounds);
     }
     const QSize client = scale.Size(kDesignClientSize);
     const QRect log = listBox1.geometry();

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 
 class QKeyEvent;
@@ -46,6 +47,15 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    struct DesignedControl {
+        QWidget& control;
+        const char* name;
+        const char* caption; // null for controls without one
+        QRect design;        // at the design character cell
+        bool sizedToText;
+    };
+    std::array<DesignedControl, 17> Design();
+
     void InitializeComponent();
     void CreateControls();
     void WireHandlers();
