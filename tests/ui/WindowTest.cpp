@@ -15,7 +15,7 @@
 namespace Wirelog::testing {
 namespace {
 
-struct ControlSpec {
+struct ExpectedControl {
     const char* name;
     const char* kind; // the Qt class standing in for the control kind
     const char* caption;
@@ -23,7 +23,7 @@ struct ControlSpec {
     bool sizedToText, shown, enabled;
 };
 
-const ControlSpec kControls[] = {
+const ExpectedControl kControls[] = {
     {"label2", "QLabel", "Module:", {12, 15, 67, 21}, false, true, true},
     {"bscan", "QPushButton", "SCAN", {106, 12, 57, 20}, false, true, true},
     {"lbDevices", "QListWidget", "", {14, 46, 149, 68}, false, true, true},
@@ -58,8 +58,8 @@ const ControlSpec kControls[] = {
 // Shown controls that overlap one another, by name.
 std::vector<std::string> Overlaps(QWidget& window) {
     std::vector<std::string> overlaps;
-    for (const ControlSpec& a : kControls)
-        for (const ControlSpec& b : kControls)
+    for (const ExpectedControl& a : kControls)
+        for (const ExpectedControl& b : kControls)
             if (a.shown && b.shown && std::string_view(a.name) < b.name &&
                 Child<QWidget>(window, a.name)
                     .geometry()
@@ -114,13 +114,13 @@ TEST_F(WindowTest, OpensWithEveryControlAsDesigned) {
     EXPECT_EQ(window->objectName(), "Form1");
     EXPECT_NE(window->minimumSize(), window->maximumSize()) << "the window must be resizable";
     ShowAndActivate();
-    for (const ControlSpec& spec : kControls) {
-        SCOPED_TRACE(spec.name);
-        QWidget& control = Control(spec.name);
-        EXPECT_TRUE(control.inherits(spec.kind));
-        EXPECT_EQ(control.property("text").toString(), spec.caption);
-        EXPECT_EQ(control.isVisible(), spec.shown);
-        EXPECT_EQ(control.isEnabled(), spec.enabled);
+    for (const ExpectedControl& expected : kControls) {
+        SCOPED_TRACE(expected.name);
+        QWidget& control = Control(expected.name);
+        EXPECT_TRUE(control.inherits(expected.kind));
+        EXPECT_EQ(control.property("text").toString(), expected.caption);
+        EXPECT_EQ(control.isVisible(), expected.shown);
+        EXPECT_EQ(control.isEnabled(), expected.enabled);
         EXPECT_EQ(control.property("checked").toBool(), false);
     }
     EXPECT_EQ(Child<QListWidget>(*window, "lbDevices").count(), 0);
@@ -162,12 +162,12 @@ TEST(WindowScalingTest, GeometryFollowsTheCharacterCellOfTheDefaultFont) {
         ASSERT_EQ(CharacterCell(QApplication::font()), kDesignCell * factor);
         const auto window = fixture.MakeWindow();
         EXPECT_EQ(window->size(), QSize(657, 302) * factor);
-        for (const ControlSpec& spec : kControls) {
-            QWidget& control = Child<QWidget>(*window, spec.name);
-            EXPECT_EQ(control.pos(), spec.design.topLeft() * factor) << spec.name;
+        for (const ExpectedControl& expected : kControls) {
+            QWidget& control = Child<QWidget>(*window, expected.name);
+            EXPECT_EQ(control.pos(), expected.design.topLeft() * factor) << expected.name;
             EXPECT_EQ(control.size(),
-                      spec.sizedToText ? control.sizeHint() : spec.design.size() * factor)
-                << spec.name;
+                      expected.sizedToText ? control.sizeHint() : expected.design.size() * factor)
+                << expected.name;
         }
         EXPECT_EQ(Child<QWidget>(*window, "listBox1").font().pointSize(), 8);
         EXPECT_TRUE(Overlaps(*window).empty()) << ::testing::PrintToString(Overlaps(*window));
@@ -177,8 +177,8 @@ TEST(WindowScalingTest, GeometryFollowsTheCharacterCellOfTheDefaultFont) {
 TEST_F(WindowTest, ResizingMovesOnlyTheLogListsRightAndBottomEdges) {
     ShowAndActivate();
     std::map<std::string, QRect> before;
-    for (const ControlSpec& spec : kControls)
-        before[spec.name] = Control(spec.name).geometry();
+    for (const ExpectedControl& expected : kControls)
+        before[expected.name] = Control(expected.name).geometry();
     const QRect log = Log().geometry();
     const QSize margins = window->size() - QSize(log.right() + 1, log.bottom() + 1);
     const AutoScale scale(CharacterCell(window->font()));
@@ -187,9 +187,10 @@ TEST_F(WindowTest, ResizingMovesOnlyTheLogListsRightAndBottomEdges) {
 
     for (const QSize size : {window->size() + QSize(240, 180), window->size() - QSize(200, 60)}) {
         ResizeTo(size);
-        for (const ControlSpec& spec : kControls) {
-            const bool follows = std::string_view(spec.name) == "listBox1";
-            EXPECT_TRUE(follows || Control(spec.name).geometry() == before[spec.name]) << spec.name;
+        for (const ExpectedControl& expected : kControls) {
+            const bool follows = std::string_view(expected.name) == "listBox1";
+            EXPECT_TRUE(follows || Control(expected.name).geometry() == before[expected.name])
+                << expected.name;
         }
         const QRect now = Log().geometry();
         EXPECT_EQ(now.topLeft(), log.topLeft());
