@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Builds the program and runs its main job on the bundled demo stream.
+# Builds the window program and starts it with the simulated capture module, which streams
+# demo bus traffic once START is pressed. The program writes its adapter library
+# ("wirlg000.dll") into its current directory, so it runs in a scratch directory under build/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake --preset dev >/dev/null
-cmake --build --preset dev -j "$(nproc)" --target wirelog-cli
-exec build/dev/src/cli/wirelog-cli decode data/demo.txt
+cmake --build --preset dev -j "$(nproc)" --target wirelog
+mkdir -p build/run
+cd build/run
+WIRELOG_SIM=demo exec ../dev/src/app/wirelog

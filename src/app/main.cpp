@@ -1,0 +1,35 @@
+// Wirelog: the window program. It takes no command line.
+#include "Form1.h"
+#include "MainLoop.h"
+
+#include <QApplication>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+int RunWirelog() {
+    // QApplication wants an argument vector that outlives it; the program's own is ignored.
+    char programName[] = "wirelog";
+    char* arguments[] = {programName, nullptr};
+    int argumentCount = 1;
+    QApplication application(argumentCount, arguments);
+    // The classic, unthemed look.
+    QApplication::setStyle(QStringLiteral("Windows"));
+    Wirelog::Form1 window;
+    return Wirelog::RunMainWindow(window);
+}
+
+} // namespace
+
+#ifdef _WIN32
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    return RunWirelog();
+}
+#else
+int main() {
+    return RunWirelog();
+}
+#endif

@@ -1,0 +1,107 @@
+#pragma once
+// The program's one window: the module list with SCAN, START/STOP, auto-scroll, Save Log, the
+// key help and the log list. It owns every control and every handler.
+#include "CoalescedCall.h"
+#include "Deployment.h"
+#include "KeyPreview.h"
+#include "LogModel.h"
+#include "LogView.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+class QKeyEvent;
+
+namespace Wirelog {
+
+class Form1 : public QWidget {
+    Q_OBJECT
+
+public:
+    // Sets the time base, deploys the adapter library into the current directory and builds
+    // the controls.
+    Form1();
+    // The same with the library's bytes and target directory given, for tests.
+    explicit Form1(const SupportLibraryDeployment& deployment);
+    ~Form1() override;
+
+    // The first show runs the load step (Form1_Load) just before the window appears.
+    void setVisible(bool visible) override;
+
+    // Moves every event stored since the last refresh into the log list and, with auto-scroll
+    // checked, shows the newest line. Window thread only.
+    void UpdateLoggingWindow();
+
+    // Asks the window thread for one UpdateLoggingWindow. Callable from any thread, also after
+    // the window is gone (it then does nothing); requests still pending are merged.
+    std::function<void()> LogRefreshRequester() const { return logRefresh_.Requester(); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    struct DesignedControl {
+        QWidget& control;
+        const char* name;
+        const char* caption; // null for controls without one
+        QRect design;        // at the design character cell
+        bool sizedToText;
+    };
+    std::array<DesignedControl, 17> Design();
+
+    void InitializeComponent();
+    void CreateControls();
+    void WireHandlers();
+    void SetTabOrder();
+    void SetStackingOrder();
+    void LayOut();
+
+    // Load: ends the program after a failed deployment, otherwise prepares the modules.
+    void Form1_Load();
+    void PrepareModules();
+    // Run first when the window goes away: a capture must not outlive it.
+    void StopCaptureForDisposal();
+
+    void bscan_Click();
+    void lbDevices_SelectedIndexChanged();
+    void lbMode_SelectedIndexChanged();
+    void bStartStop_Click();
+    void bSave_Click();
+    void Form_KeyDown(QKeyEvent& event);
+
+    QLabel label2{this};
+    QPushButton bscan{this};
+    QListWidget lbDevices{this};
+    QLabel label3{this};
+    QListWidget lbMode{this};
+    QPushButton btnStartStop{this};
+    QCheckBox cbAutoScroll{this};
+    QLabel labelMaxCount{this};
+    QLineEdit tbMaxCount{this};
+    QLabel labelValue{this};
+    QLineEdit tbValue{this};
+    QCheckBox cbOption1{this};
+    QCheckBox cbOption2{this};
+    QLabel label1{this};
+    QPushButton bSave{this};
+    QLabel label4{this};
+    LogModel logModel_{this};
+    LogView listBox1{this};
+
+    KeyPreview keyPreview_{*this, [this](QKeyEvent& event) { Form_KeyDown(event); }};
+    // The log list's anchoring to the right and bottom edges, fixed when it is laid out.
+    int logRightMargin_ = 0;
+    int logBottomMargin_ = 0;
+    bool loaded_ = false;
+    // Last, so that it goes first: no refresh can start once the controls are going.
+    CoalescedCall logRefresh_{[this] { UpdateLoggingWindow(); }};
+};
+
+} // namespace Wirelog
