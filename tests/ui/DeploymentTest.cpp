@@ -12,11 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <csignal>
-#include <sys/resource.h>
-#endif
-
 namespace Wirelog::testing {
 namespace {
 
@@ -26,11 +21,6 @@ QByteArray RandomImage(qsizetype size) {
     for (qsizetype i = 1; i < size; ++i) // byte 0 stays zero: zero bytes must survive too
         bytes[i] = static_cast<char>(generator.bounded(256));
     return bytes;
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 class DeploymentTest : public ::testing::Test {
@@ -76,23 +66,14 @@ TEST_F(DeploymentTest, FailsWithoutAnImageOrAWritableDirectory) {
               DeployResult::Failed);
 }
 
-#ifndef _WIN32
 // A write that stops part-way (here at a file size limit) must not leave a truncated library
 // that the next start would take for the real one.
 TEST_F(DeploymentTest, APartlyWrittenFileIsRemoved) {
-    rlimit previous{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = previous;
-    limited.rlim_cur = 16 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const DeployResult result = DeploySupportLibrary(Deployment(dir.path(), RandomImage(1 << 20)));
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
-    EXPECT_EQ(result, DeployResult::Failed);
+    const ScopedFileSizeLimit limit(16 * 1024);
+    EXPECT_EQ(DeploySupportLibrary(Deployment(dir.path(), RandomImage(1 << 20))),
+              DeployResult::Failed);
     EXPECT_FALSE(QFileInfo::exists(LibraryPath()));
 }
-#endif
 
 // The test program carries a stand-in library the way the program carries the adapter library;
 // by default it is that build output, byte for byte, that goes to the current directory.
@@ -139,23 +120,28 @@ TEST_F(DeploymentTest, AFailedDeploymentReportsTwiceAndEndsTheProgramUnseen) {
         EXPECT_TRUE(message.owner == nullptr && message.caption == "Wirelog" && message.type == 0);
 }
 
-TEST_F(DeploymentTest, ASuccessfulStartShowsTheWindowUntilItCloses) {
+// The program as a user first starts it: the library it writes is the one it binds, and the
+// module that library finds is listed.
+TEST_F(DeploymentTest, ASuccessfulStartBindsTheDeployedLibraryAndShowsTheWindowUntilItCloses) {
     const RecordedMessages messages;
+    const QByteArray library = ReadFile(QString::fromUtf8(WIRELOG_TEST_ADAPTER_LIBRARY));
+    qputenv("WIRELOG_SIM", "hw:off;dev:serial=FRESH");
     _isRunning = true;
-    Form1 window(Deployment(dir.path(), RandomImage(100)));
-    bool shownInLoop = false;
+    Form1 window(Deployment(dir.path(), library));
+    QString listed;
     QTimer user;
     QObject::connect(&user, &QTimer::timeout, [&] {
         if (!window.isVisible())
             return;
-        shownInLoop = true;
+        listed = Child<QListWidget>(window, "lbDevices").item(0)->text();
         window.close();
     });
     user.start(0);
     EXPECT_TRUE(RunToTheEnd(window)) << "closing the window did not end the program";
-    EXPECT_TRUE(shownInLoop);
+    qunsetenv("WIRELOG_SIM");
+    EXPECT_EQ(listed, "0 (s/n FRESH)");
     EXPECT_TRUE(messages.All().empty());
-    EXPECT_EQ(ReadFile(LibraryPath()), RandomImage(100));
+    EXPECT_EQ(ReadFile(LibraryPath()), library);
 }
 
 } // namespace

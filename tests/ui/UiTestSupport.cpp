@@ -4,12 +4,34 @@
 #include "ViewTWI.h"
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
+#include <QTest>
 
-#include <stdexcept>
+#include <csignal>
+#include <dlfcn.h>
 
 namespace Wirelog::testing {
+
+namespace {
+
+template <auto function> auto SimFunction(void* library, const char* name) {
+    void* address = dlsym(library, name);
+    if (address == nullptr)
+        throw std::runtime_error(std::string("the adapter library lacks ") + name);
+    return reinterpret_cast<decltype(function)>(address);
+}
+
+void Check(int result, const std::string& what) {
+    if (result != 0)
+        throw std::runtime_error("the simulator refused " + what);
+}
+
+} // namespace
+
+#define WIRELOG_SIM_CALL(name) SimFunction<&WirelogSim_##name>(library_, "WirelogSim_" #name)
 
 RecordedMessages::RecordedMessages()
     : sink_([this](const MessageRequest& request) { messages_.push_back(request); }) {}
@@ -21,12 +43,43 @@ std::vector<std::string> RecordedMessages::Texts() const {
     return texts;
 }
 
+Simulator::Simulator() : library_(dlopen(WIRELOG_TEST_ADAPTER_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {
+    if (library_ == nullptr)
+        throw std::runtime_error(dlerror());
+}
+
+void Simulator::Configure(const std::string& config) {
+    Check(WIRELOG_SIM_CALL(Configure)(config.c_str()), config);
+}
+
+void Simulator::SetFaults(int device, const std::string& faults) {
+    Check(WIRELOG_SIM_CALL(SetFaults)(device, faults.c_str()), faults);
+}
+
+void Simulator::Inject(int device, const std::vector<std::uint8_t>& bytes) {
+    Check(WIRELOG_SIM_CALL(Inject)(device, bytes.data(), static_cast<std::uint32_t>(bytes.size())),
+          "the bytes");
+}
+
+WirelogSimStats Simulator::Stats(int device) const {
+    WirelogSimStats stats{};
+    Check(WIRELOG_SIM_CALL(GetStats)(device, &stats), "stats");
+    return stats;
+}
+
+int Simulator::DeviceCount() const {
+    return WIRELOG_SIM_CALL(DeviceCount)();
+}
+
 WindowFixture::WindowFixture() {
-    if (!dir_.isValid())
-        throw std::runtime_error("no scratch directory");
-    QFile library(QDir(dir_.path()).filePath(QString::fromLatin1(kSupportLibraryFile)));
-    if (!library.open(QIODevice::WriteOnly) || library.write("present") != 7)
+    if (!dir_.isValid() ||
+        !QFile::link(QString::fromUtf8(WIRELOG_TEST_ADAPTER_LIBRARY), File(kSupportLibraryFile)))
         throw std::runtime_error("cannot prepare the scratch directory");
+    sim.Configure("hw:off");
+}
+
+QString WindowFixture::File(const char* name) const {
+    return QDir(dir_.path()).filePath(QString::fromUtf8(name));
 }
 
 std::unique_ptr<Form1> WindowFixture::MakeWindow() {
@@ -45,6 +98,54 @@ QStringList Rows(const QAbstractItemModel& model) {
 void StartNewCapture() {
     ResetEventBuffer();
     ResetDecoder();
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &previous_);
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = previous_;
+    if (bytes > 0)
+        limited.rlim_cur = bytes;
+    if (setrlimit(RLIMIT_FSIZE, &limited) != 0)
+        throw std::runtime_error("cannot limit the file size");
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &previous_);
+    std::signal(SIGXFSZ, previousHandler_);
+}
+
+void CaptureWindowTest::Open(const std::string& modules) {
+    fixture.sim.Configure(modules);
+    window = fixture.MakeWindow();
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+}
+
+// Sent as the keyboard sends it: to the focused control, through the application's filters.
+void CaptureWindowTest::Press(Qt::Key key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, QString(), autoRepeat);
+    QWidget* focus = QApplication::focusWidget();
+    QApplication::sendEvent(focus != nullptr ? focus : window.get(), &press);
+}
+
+QAbstractItemModel& CaptureWindowTest::Log() {
+    return *Child<LogView>(*window, "listBox1").model();
+}
+
+bool CaptureWindowTest::WaitForRows(int rows, int timeoutMs) {
+    return QTest::qWaitFor([&] { return Log().rowCount() >= rows; }, timeoutMs);
+}
+
+std::string CaptureWindowTest::State() {
+    return Button("btnStartStop").text().toStdString() +
+           (Button("bSave").isEnabled() ? ", Save Log enabled" : ", Save Log disabled");
 }
 
 } // namespace Wirelog::testing
