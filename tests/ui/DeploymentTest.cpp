@@ -1,5 +1,5 @@
 // Deployment of the adapter library into the current directory, and what the program does when
-// it fails: two messages in order, then the program ends without its window.
+// it succeeds and when it fails.
 #include "MainLoop.h"
 #include "UiTestSupport.h"
 
@@ -7,10 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QListWidget>
 #include <QRandomGenerator>
 #include <QTimer>
-
-#include <gtest/gtest.h>
 
 namespace Wirelog::testing {
 namespace {
@@ -35,12 +34,30 @@ protected:
                 }};
     }
 
+    // Runs the program's message loop around window; false when it had to be cut short.
+    static bool RunToTheEnd(Form1& window) {
+        bool cutShort = false;
+        QTimer::singleShot(20'000, &window, [&] {
+            cutShort = true;
+            QCoreApplication::exit(1);
+        });
+        EXPECT_EQ(RunMainWindow(window), 0);
+        return !cutShort;
+    }
+
     QTemporaryDir dir;
     int imageReads = 0;
 };
 
-TEST_F(DeploymentTest, WritesTheImageExactlyOnlyWhenNoFileOfThatNameIsThere) {
+// An existing file is the user's, whatever it holds; a write that stops part-way (here at a
+// file size limit) leaves no truncated library that a later start would take for the real one.
+TEST_F(DeploymentTest, WritesTheWholeImageOnlyWhenNoFileOfThatNameIsThere) {
     const QByteArray image = RandomImage(300'001);
+    {
+        const ScopedFileSizeLimit limit(16 * 1024);
+        EXPECT_EQ(DeploySupportLibrary(Deployment(dir.path(), image)), DeployResult::Failed);
+        EXPECT_FALSE(QFileInfo::exists(LibraryPath()));
+    }
     EXPECT_EQ(DeploySupportLibrary(Deployment(dir.path(), image)), DeployResult::Written);
     EXPECT_EQ(ReadFile(LibraryPath()), image);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"wirlg000.dll"});
@@ -51,52 +68,12 @@ TEST_F(DeploymentTest, WritesTheImageExactlyOnlyWhenNoFileOfThatNameIsThere) {
     file.close();
     EXPECT_EQ(DeploySupportLibrary(Deployment(dir.path(), image)), DeployResult::AlreadyPresent);
     EXPECT_EQ(ReadFile(LibraryPath()), "whatever the user put there");
-    EXPECT_EQ(imageReads, 1) << "the image is read only when the file has to be written";
-}
-
-TEST_F(DeploymentTest, FailsWithoutAnImageOrAWritableDirectory) {
-    EXPECT_EQ(DeploySupportLibrary(Deployment(dir.path(), QByteArray())), DeployResult::Failed);
-    EXPECT_FALSE(QFileInfo::exists(LibraryPath()));
-    // A plain file where the directory should be: no user, root included, can write into it.
-    const QString notADirectory = QDir(dir.path()).filePath("plain-file");
-    QFile plain(notADirectory);
-    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
-    plain.close();
-    EXPECT_EQ(DeploySupportLibrary(Deployment(notADirectory, RandomImage(10))),
+    EXPECT_EQ(imageReads, 2) << "the image is read only when the file has to be written";
+    // No image, or a plain file where the directory should be (no user, root included, can
+    // write into that).
+    EXPECT_EQ(DeploySupportLibrary(Deployment(dir.path() + "/x", QByteArray())),
               DeployResult::Failed);
-}
-
-// A write that stops part-way (here at a file size limit) must not leave a truncated library
-// that the next start would take for the real one.
-TEST_F(DeploymentTest, APartlyWrittenFileIsRemoved) {
-    const ScopedFileSizeLimit limit(16 * 1024);
-    EXPECT_EQ(DeploySupportLibrary(Deployment(dir.path(), RandomImage(1 << 20))),
-              DeployResult::Failed);
-    EXPECT_FALSE(QFileInfo::exists(LibraryPath()));
-}
-
-// The test program carries a stand-in library the way the program carries the adapter library;
-// by default it is that build output, byte for byte, that goes to the current directory.
-TEST_F(DeploymentTest, ByDefaultTheEmbeddedLibraryGoesToTheCurrentDirectory) {
-    const QByteArray built = ReadFile(QString::fromUtf8(WIRELOG_STANDIN_LIBRARY));
-    ASSERT_FALSE(built.isEmpty());
-    const QString previous = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(dir.path()));
-    const DeployResult result = DeploySupportLibrary(DefaultDeployment());
-    QDir::setCurrent(previous);
-    EXPECT_EQ(result, DeployResult::Written);
-    EXPECT_EQ(ReadFile(LibraryPath()), built);
-}
-
-// Runs the program's message loop around window; false when it had to be cut short.
-bool RunToTheEnd(Form1& window) {
-    bool cutShort = false;
-    QTimer::singleShot(20'000, &window, [&] {
-        cutShort = true;
-        QCoreApplication::exit(1);
-    });
-    EXPECT_EQ(RunMainWindow(window), 0);
-    return !cutShort;
+    EXPECT_EQ(DeploySupportLibrary(Deployment(LibraryPath(), image)), DeployResult::Failed);
 }
 
 TEST_F(DeploymentTest, AFailedDeploymentReportsTwiceAndEndsTheProgramUnseen) {
@@ -115,33 +92,37 @@ TEST_F(DeploymentTest, AFailedDeploymentReportsTwiceAndEndsTheProgramUnseen) {
     EXPECT_EQ(messages.Texts(),
               (std::vector<std::string>{"Unable to create a required supporting DLL in the current "
                                         "directory. Wirelog is unable to run!",
-                                        "Couldn't activate the selected module."}));
+                                        kNotActivated}));
     for (const MessageRequest& message : messages.All())
         EXPECT_TRUE(message.owner == nullptr && message.caption == "Wirelog" && message.type == 0);
 }
 
-// The program as a user first starts it: the library it writes is the one it binds, and the
-// module that library finds is listed.
-TEST_F(DeploymentTest, ASuccessfulStartBindsTheDeployedLibraryAndShowsTheWindowUntilItCloses) {
+// The program as a user first starts it: the library it carries goes to the current directory,
+// byte for byte, is bound from there, and lists the module it finds.
+TEST_F(DeploymentTest, AFirstStartBindsTheLibraryItWroteAndShowsTheWindowUntilItCloses) {
     const RecordedMessages messages;
-    const QByteArray library = ReadFile(QString::fromUtf8(WIRELOG_TEST_ADAPTER_LIBRARY));
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
     qputenv("WIRELOG_SIM", "hw:off;dev:serial=FRESH");
     _isRunning = true;
-    Form1 window(Deployment(dir.path(), library));
     QString listed;
-    QTimer user;
-    QObject::connect(&user, &QTimer::timeout, [&] {
-        if (!window.isVisible())
-            return;
-        listed = Child<QListWidget>(window, "lbDevices").item(0)->text();
-        window.close();
-    });
-    user.start(0);
-    EXPECT_TRUE(RunToTheEnd(window)) << "closing the window did not end the program";
+    {
+        Form1 window;
+        QTimer user;
+        QObject::connect(&user, &QTimer::timeout, [&] {
+            if (!window.isVisible())
+                return;
+            listed = Child<QListWidget>(window, "lbDevices").item(0)->text();
+            window.close();
+        });
+        user.start(0);
+        EXPECT_TRUE(RunToTheEnd(window)) << "closing the window did not end the program";
+    }
     qunsetenv("WIRELOG_SIM");
+    QDir::setCurrent(previous);
     EXPECT_EQ(listed, "0 (s/n FRESH)");
     EXPECT_TRUE(messages.All().empty());
-    EXPECT_EQ(ReadFile(LibraryPath()), library);
+    EXPECT_EQ(ReadFile(LibraryPath()), ReadFile(WIRELOG_TEST_ADAPTER_LIBRARY));
 }
 
 } // namespace

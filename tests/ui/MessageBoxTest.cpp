@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -49,6 +50,30 @@ TEST(MessageBoxTest, AMessageFromAnotherThreadIsShownOnTheWindowThreadWithoutBlo
     EXPECT_TRUE(shownOn.empty());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !shownOn.empty(); }));
     EXPECT_EQ(shownOn, std::vector<QThread*>{QApplication::instance()->thread()});
+}
+
+// The reader's box: asked for on the reader's thread, shown without blocking any window, and
+// reporting when the user has closed it.
+TEST(MessageBoxTest, ABoxThatBlocksNothingReportsItsClosing) {
+    int closed = 0;
+    std::thread reader([&] { ShowMessageWithoutBlocking("RError!", [&] { ++closed; }); });
+    reader.join();
+    QPointer<QMessageBox> box;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->isVisible() && qobject_cast<QMessageBox*>(window))
+                box = qobject_cast<QMessageBox*>(window);
+        return !box.isNull();
+    }));
+    EXPECT_EQ(box->windowTitle(), "Wirelog");
+    EXPECT_EQ(box->text(), "RError!");
+    EXPECT_EQ(box->buttons().size(), 1);
+    EXPECT_EQ(box->windowModality(), Qt::NonModal);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(closed, 0);
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    EXPECT_EQ(closed, 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return box.isNull(); })) << "the closed box lingers";
 }
 
 } // namespace

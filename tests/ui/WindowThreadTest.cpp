@@ -4,7 +4,6 @@
 #include "UiTestSupport.h"
 
 #include <QCoreApplication>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <atomic>
@@ -42,35 +41,6 @@ TEST_F(CaptureWindowTest, ManyStartStopCyclesShowEveryEmittedEventOnce) {
     }
     EXPECT_EQ(fixture.sim.Stats().stop_commands, 500u);
     EXPECT_TRUE(messages.All().empty());
-}
-
-// A producer keeps storing while one refresh drains: the refresh does not stop at the head it
-// saw first, and shows all it drained in one insertion.
-TEST(LogRefreshThreadTest, EventsStoredDuringARefreshAreShownByIt) {
-    WindowFixture fixture;
-    StartNewCapture();
-    const auto window = fixture.MakeWindow();
-    QAbstractItemModel& model = *Child<LogView>(*window, "listBox1").model();
-    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-    std::atomic<bool> refreshed{false};
-    std::thread producer([&] {
-        for (std::uint32_t n = 0; !refreshed.load() && myevtHead.load() < kEventCapacity; ++n)
-            AppendEvent(kDataAck, static_cast<std::uint8_t>(n), 0);
-    });
-    while (myevtHead.load() < 100'000)
-        std::this_thread::yield();
-    const std::uint32_t headBefore = myevtHead.load();
-    window->UpdateLoggingWindow();
-    refreshed = true;
-    producer.join();
-
-    EXPECT_GT(myevtTail, headBefore) << "events stored during the refresh were left for later";
-    EXPECT_EQ(inserted.count(), 1);
-    ASSERT_EQ(model.rowCount(), static_cast<int>(myevtTail));
-    for (const int row : {0, static_cast<int>(headBefore), model.rowCount() - 1})
-        EXPECT_TRUE(model.data(model.index(row, 0))
-                        .toString()
-                        .endsWith(QString::asprintf("0x%02X", static_cast<std::uint8_t>(row))));
 }
 
 // A reader still requesting refreshes while the window goes away must not reach it.
