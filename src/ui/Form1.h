@@ -134,7 +134,10 @@ private:
     // Before the capture, which calls it until it is gone.
     AdapterLibrary adapter_;
     // After the controls, so that it goes before them: no refresh can start once they are going.
-    CoalescedCall logRefresh_{[this] { UpdateLoggingWindow(); }};
+    // At most one refresh per kRefreshInterval: at a saturated bus the reader asks hundreds of
+    // times a second, and each run costs the view a relayout and a repaint.
+    static constexpr std::chrono::milliseconds kRefreshInterval{20};
+    CoalescedCall logRefresh_{[this] { UpdateLoggingWindow(); }, kRefreshInterval};
     // Last, so that it goes first: every reader joined before anything it reaches goes.
     std::unique_ptr<CaptureControl> capture_;
 };
