@@ -52,10 +52,9 @@ TEST_F(LogRefreshTest, EachRefreshAddsItsLinesInOneInsertion) {
     EXPECT_EQ(inserted.at(0).at(2).toInt(), 4);
     EXPECT_EQ(myevtTail, 4u);
 
-    // The next refresh adds below; the gap counts from the last STOP.
-    AppendEvent(1, 0, 5'003'000);
+    AppendEvent(2, 0, 5'003'000);
     window->UpdateLoggingWindow();
-    EXPECT_EQ(Rows(*model).mid(5), (QStringList{"", "START (valid) [Gap from last Stop = 5mS]"}));
+    EXPECT_EQ(Rows(*model).mid(5), QStringList{kStopLine}) << "the next refresh adds below";
     EXPECT_EQ(inserted.count(), 2);
     window->UpdateLoggingWindow();
     EXPECT_EQ(inserted.count(), 2) << "an empty refresh inserted rows";

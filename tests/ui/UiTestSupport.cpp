@@ -33,16 +33,6 @@ void Check(int result, const std::string& what) {
 
 #define WIRELOG_SIM_CALL(name) SimFunction<&WirelogSim_##name>(library_, "WirelogSim_" #name)
 
-RecordedMessages::RecordedMessages()
-    : sink_([this](const MessageRequest& request) { messages_.push_back(request); }) {}
-
-std::vector<std::string> RecordedMessages::Texts() const {
-    std::vector<std::string> texts;
-    for (const MessageRequest& message : messages_)
-        texts.push_back(message.text);
-    return texts;
-}
-
 Simulator::Simulator() : library_(dlopen(WIRELOG_TEST_ADAPTER_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {
     if (library_ == nullptr)
         throw std::runtime_error(dlerror());
@@ -128,24 +118,14 @@ void CaptureWindowTest::Open(const std::string& modules) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
 }
 
-// Sent as the keyboard sends it: to the focused control, through the application's filters.
 void CaptureWindowTest::Press(Qt::Key key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
     QKeyEvent press(QEvent::KeyPress, key, modifiers, QString(), autoRepeat);
     QWidget* focus = QApplication::focusWidget();
     QApplication::sendEvent(focus != nullptr ? focus : window.get(), &press);
 }
 
-QAbstractItemModel& CaptureWindowTest::Log() {
-    return *Child<LogView>(*window, "listBox1").model();
-}
-
 bool CaptureWindowTest::WaitForRows(int rows, int timeoutMs) {
     return QTest::qWaitFor([&] { return Log().rowCount() >= rows; }, timeoutMs);
-}
-
-std::string CaptureWindowTest::State() {
-    return Button("btnStartStop").text().toStdString() +
-           (Button("bSave").isEnabled() ? ", Save Log enabled" : ", Save Log disabled");
 }
 
 } // namespace Wirelog::testing

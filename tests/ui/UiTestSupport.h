@@ -36,17 +36,23 @@ inline const std::string kNotActivated = "Couldn't activate the selected module.
 // Collects every message instead of showing it.
 class RecordedMessages {
 public:
-    RecordedMessages();
     const std::vector<MessageRequest>& All() const { return messages_; }
-    std::vector<std::string> Texts() const;
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        for (const MessageRequest& message : messages_)
+            texts.push_back(message.text);
+        return texts;
+    }
 
 private:
     std::vector<MessageRequest> messages_;
-    ScopedMessageSink sink_;
+    ScopedMessageSink sink_{
+        [this](const MessageRequest& message) { messages_.push_back(message); }};
 };
 
 // The simulated modules' test controls, taken from the adapter library file that every test
-// window binds: the same file, so the same loaded library and the same devices.
+// window binds: the same file, so the same loaded library and the same devices. A refusal
+// throws.
 class Simulator {
 public:
     Simulator();
@@ -83,14 +89,12 @@ void StartNewCapture();
 
 QByteArray ReadFile(const QString& path);
 
-// While alive, no file this process writes grows beyond `bytes` (0: no limit): a write past it
-// fails as on a full disk, without the signal that would end the process.
+// While alive, no file this process writes grows beyond `bytes`: a write past it fails as on a
+// full disk, without the signal that would end the process.
 class ScopedFileSizeLimit {
 public:
     explicit ScopedFileSizeLimit(rlim_t bytes);
     ~ScopedFileSizeLimit();
-    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
-    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
 
 private:
     rlimit previous_{};
@@ -109,11 +113,15 @@ class CaptureWindowTest : public ::testing::Test {
 protected:
     void Open(const std::string& modules);
     QPushButton& Button(const char* name) { return Child<QPushButton>(*window, name); }
+    // Sent as the keyboard sends it: to the focused control, through the application's filters.
     void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = {}, bool autoRepeat = false);
-    QAbstractItemModel& Log();
+    QAbstractItemModel& Log() { return *Child<LogView>(*window, "listBox1").model(); }
     bool WaitForRows(int rows, int timeoutMs = 10'000);
     // The capture state as the user sees it: the button's caption and whether Save Log works.
-    std::string State();
+    std::string State() {
+        return Button("btnStartStop").text().toStdString() +
+               (Button("bSave").isEnabled() ? ", Save Log enabled" : ", Save Log disabled");
+    }
 
     RecordedMessages messages;
     WindowFixture fixture;
