@@ -21,8 +21,12 @@ protected:
     }
     std::uint32_t Opens() {
         std::uint32_t opens = 0;
-        for (int device = 0; device < fixture.sim.DeviceCount(); ++device)
-            opens += fixture.sim.Stats(device).opens;
+        for (int device = 0; device < 2; ++device) {
+            try {
+                opens += fixture.sim.Stats(device).opens;
+            } catch (const std::runtime_error&) { // fewer devices
+            }
+        }
         return opens;
     }
     // Starts a capture and waits for the module's first line.
@@ -33,7 +37,7 @@ protected:
         ASSERT_EQ(Rows(Log()), QStringList{kMonitoring});
     }
     void Send(const Bytes& bytes, const QStringList& rowsAfter) {
-        fixture.sim.Inject(0, bytes);
+        ASSERT_TRUE(fixture.sim.Inject(0, bytes));
         ASSERT_TRUE(WaitForRows(static_cast<int>(rowsAfter.size())));
         EXPECT_EQ(Rows(Log()), rowsAfter);
     }
@@ -90,7 +94,7 @@ TEST_F(WindowCaptureTest, CapturesShowTheModulesEventsExactly) {
     Button("btnStartStop").click();
     EXPECT_EQ(State(), "START, Save Log enabled");
     EXPECT_EQ(Log().rowCount(), 6);
-    WirelogSimStats stats = fixture.sim.Stats();
+    WirelogSimStats stats = fixture.sim.Stats(0);
     EXPECT_TRUE(stats.stop_commands == 1 && stats.open == 0 && stats.streaming == 0);
 
     Press(Qt::Key_S);
@@ -98,7 +102,7 @@ TEST_F(WindowCaptureTest, CapturesShowTheModulesEventsExactly) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(Log()) == QStringList{kMonitoring}; }));
     Send({0x01}, {kMonitoring, "", kStartLine});
     window.reset();
-    stats = fixture.sim.Stats();
+    stats = fixture.sim.Stats(0);
     EXPECT_TRUE(stats.start_commands == 2 && stats.open == 0 && stats.streaming == 1);
     EXPECT_EQ(stats.stop_commands, 1u);
     EXPECT_TRUE(messages.All().empty());
@@ -106,32 +110,21 @@ TEST_F(WindowCaptureTest, CapturesShowTheModulesEventsExactly) {
 
 TEST_F(WindowCaptureTest, CAndSActUnlessAltOrCtrlIsHeldAndEveryRepeatCounts) {
     Open("hw:off;dev:stream=idle");
-    const struct {
-        Qt::Key key;
-        Qt::KeyboardModifiers modifiers;
-        bool acts;
-    } cases[] = {
-        {Qt::Key_C, Qt::NoModifier, true},
-        {Qt::Key_C, Qt::ShiftModifier, true},
-        {Qt::Key_C, Qt::ControlModifier, false},
-        {Qt::Key_C, Qt::AltModifier, false},
-        {Qt::Key_S, Qt::ShiftModifier, true},
-        {Qt::Key_S, Qt::NoModifier, true},
-        {Qt::Key_S, Qt::ControlModifier, false},
-        {Qt::Key_S, Qt::AltModifier, false},
-        {Qt::Key_S, Qt::ShiftModifier | Qt::AltModifier, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(QTest::toString(QKeySequence(c.key | c.modifiers)));
+    const std::pair<const char*, bool> cases[] = {
+        {"C", true}, {"Shift+C", true}, {"Ctrl+C", false}, {"Alt+C", false},      {"Shift+S", true},
+        {"S", true}, {"Ctrl+S", false}, {"Alt+S", false},  {"Alt+Shift+S", false}};
+    for (const auto& [keys, acts] : cases) {
+        SCOPED_TRACE(keys);
+        const QKeyCombination key = QKeySequence(QString::fromLatin1(keys))[0];
         StartNewCapture();
         AppendEvent(2, 0, 0);
         window->UpdateLoggingWindow();
         const std::string before = State();
-        Press(c.key, c.modifiers);
-        if (c.key == Qt::Key_C) {
-            EXPECT_EQ(Log().rowCount() == 0, c.acts);
+        Press(key.key(), key.keyboardModifiers());
+        if (key.key() == Qt::Key_C) {
+            EXPECT_EQ(Log().rowCount() == 0, acts);
         }
-        EXPECT_EQ(State() != before, c.acts && c.key == Qt::Key_S);
+        EXPECT_EQ(State() != before, acts && key.key() == Qt::Key_S);
     }
     // A held key repeats, and each repeat counts. C in a capture leaves the capture running.
     ASSERT_EQ(State(), "START, Save Log enabled");
@@ -180,7 +173,7 @@ TEST_F(WindowCaptureTest, AReadersMessageRepeatsUntilStopWhichWorksWhileItIsOpen
     Open("hw:off;dev:stream=idle");
     Start();
     fixture.sim.SetFaults(0, "read=fail");
-    fixture.sim.Inject(0, {0x01});
+    ASSERT_TRUE(fixture.sim.Inject(0, {0x01}));
     for (const std::size_t shown : {1u, 2u}) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return messages.All().size() == shown; }));
         const MessageRequest& box = messages.All().back();
@@ -192,7 +185,7 @@ TEST_F(WindowCaptureTest, AReadersMessageRepeatsUntilStopWhichWorksWhileItIsOpen
     }
     Button("btnStartStop").click();
     EXPECT_EQ(State(), "START, Save Log enabled");
-    const WirelogSimStats stats = fixture.sim.Stats();
+    const WirelogSimStats stats = fixture.sim.Stats(0);
     EXPECT_TRUE(stats.stop_commands == 1 && stats.open == 0);
     messages.All().back().closed();
 
@@ -205,7 +198,7 @@ TEST_F(WindowCaptureTest, AReadersMessageRepeatsUntilStopWhichWorksWhileItIsOpen
 TEST_F(WindowCaptureTest, AFullCaptureShows999999EventsAndTheNextStartsOver) {
     Open("hw:off;dev:stream=idle");
     Start();
-    fixture.sim.Inject(0, Bytes(kEventCapacity + 10, 0x02));
+    ASSERT_TRUE(fixture.sim.Inject(0, Bytes(kEventCapacity + 10, 0x02)));
     ASSERT_TRUE(WaitForRows(kEventCapacity, 120'000));
     Button("btnStartStop").click();
     QCoreApplication::processEvents();

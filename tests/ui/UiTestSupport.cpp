@@ -11,55 +11,8 @@
 #include <QTest>
 
 #include <csignal>
-#include <dlfcn.h>
 
 namespace Wirelog::testing {
-
-namespace {
-
-template <auto function> auto SimFunction(void* library, const char* name) {
-    void* address = dlsym(library, name);
-    if (address == nullptr)
-        throw std::runtime_error(std::string("the adapter library lacks ") + name);
-    return reinterpret_cast<decltype(function)>(address);
-}
-
-void Check(int result, const std::string& what) {
-    if (result != 0)
-        throw std::runtime_error("the simulator refused " + what);
-}
-
-} // namespace
-
-#define WIRELOG_SIM_CALL(name) SimFunction<&WirelogSim_##name>(library_, "WirelogSim_" #name)
-
-Simulator::Simulator() : library_(dlopen(WIRELOG_TEST_ADAPTER_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {
-    if (library_ == nullptr)
-        throw std::runtime_error(dlerror());
-}
-
-void Simulator::Configure(const std::string& config) {
-    Check(WIRELOG_SIM_CALL(Configure)(config.c_str()), config);
-}
-
-void Simulator::SetFaults(int device, const std::string& faults) {
-    Check(WIRELOG_SIM_CALL(SetFaults)(device, faults.c_str()), faults);
-}
-
-void Simulator::Inject(int device, const std::vector<std::uint8_t>& bytes) {
-    Check(WIRELOG_SIM_CALL(Inject)(device, bytes.data(), static_cast<std::uint32_t>(bytes.size())),
-          "the bytes");
-}
-
-WirelogSimStats Simulator::Stats(int device) const {
-    WirelogSimStats stats{};
-    Check(WIRELOG_SIM_CALL(GetStats)(device, &stats), "stats");
-    return stats;
-}
-
-int Simulator::DeviceCount() const {
-    return WIRELOG_SIM_CALL(DeviceCount)();
-}
 
 WindowFixture::WindowFixture() {
     if (!dir_.isValid() ||

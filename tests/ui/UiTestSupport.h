@@ -3,7 +3,7 @@
 #include "Deployment.h"
 #include "Form1.h"
 #include "MessageBox.h"
-#include "wirelog_sim.h"
+#include "SimControl.h"
 
 #include <QPushButton>
 #include <QStringList>
@@ -50,22 +50,6 @@ private:
         [this](const MessageRequest& message) { messages_.push_back(message); }};
 };
 
-// The simulated modules' test controls, taken from the adapter library file that every test
-// window binds: the same file, so the same loaded library and the same devices. A refusal
-// throws.
-class Simulator {
-public:
-    Simulator();
-    void Configure(const std::string& config);
-    void SetFaults(int device, const std::string& faults);
-    void Inject(int device, const std::vector<std::uint8_t>& bytes);
-    WirelogSimStats Stats(int device = 0) const;
-    int DeviceCount() const;
-
-private:
-    void* library_;
-};
-
 // A scratch directory whose "wirlg000.dll" is the built adapter library, so a window made on it
 // deploys nothing and binds the simulator. No module is attached until a test configures one.
 class WindowFixture {
@@ -75,7 +59,7 @@ public:
     QString Directory() const { return dir_.path(); }
     QString File(const char* name) const;
 
-    Simulator sim;
+    test::SimControl sim;
 
 private:
     QTemporaryDir dir_;

@@ -33,13 +33,13 @@ TEST_F(CaptureWindowTest, ManyStartStopCyclesShowEveryEmittedEventOnce) {
         std::uint64_t bytes = 0;
         for (std::uint32_t i = 0; i < stored; ++i)
             bytes += MyEvents[i].cmd >= 7 && MyEvents[i].cmd <= 16 ? 2 : 1;
-        const WirelogSimStats stats = fixture.sim.Stats();
+        const WirelogSimStats stats = fixture.sim.Stats(0);
         const std::uint64_t cut = stats.events_emitted - stored;
         ASSERT_LE(cut, 1u);
         ASSERT_EQ(stats.bytes_emitted, bytes + cut);
         ASSERT_EQ(stats.bytes_read, stats.bytes_emitted);
     }
-    EXPECT_EQ(fixture.sim.Stats().stop_commands, 500u);
+    EXPECT_EQ(fixture.sim.Stats(0).stop_commands, 500u);
     EXPECT_TRUE(messages.All().empty());
 }
 
