@@ -97,6 +97,25 @@ TEST_F(DeploymentTest, AFailedDeploymentReportsTwiceAndEndsTheProgramUnseen) {
         EXPECT_TRUE(message.owner == nullptr && message.caption == "Wirelog" && message.type == 0);
 }
 
+// A file of that name that is no library is the user's to replace: the load reports it, the
+// window opens with no module, and nothing is called through it.
+TEST_F(DeploymentTest, ALibraryThatCannotBeLoadedIsReportedOnceWhenTheWindowLoads) {
+    const RecordedMessages messages;
+    QFile junk(LibraryPath());
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly) && junk.write("not a library") > 0);
+    junk.close();
+    _isRunning = true;
+    Form1 window(Deployment(dir.path(), RandomImage(100)));
+    window.show();
+    Child<QPushButton>(window, "btnStartStop").click();
+    ASSERT_EQ(messages.All().size(), 2u);
+    EXPECT_TRUE(messages.Texts()[0].starts_with("Couldn't load the adapter library \"") &&
+                messages.All()[0].caption == "Wirelog")
+        << messages.Texts()[0];
+    EXPECT_EQ(messages.Texts()[1], kNotActivated);
+    EXPECT_EQ(Child<QListWidget>(window, "lbDevices").count(), 0);
+}
+
 // The program as a user first starts it: the library it carries goes to the current directory,
 // byte for byte, is bound from there, and lists the module it finds.
 TEST_F(DeploymentTest, AFirstStartBindsTheLibraryItWroteAndShowsTheWindowUntilItCloses) {
