@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes docs/window.png: starts the window program under a virtual X server (Xvfb) with the
-# simulated module and captures the window. Needs xvfb, xauth and imagemagick (not part of the
-# build or the tests).
+# simulated module, presses S (START) and auto-scroll so that live traffic shows, and captures
+# the window. Needs xvfb, xauth, imagemagick, x11-utils and xdotool (not part of the build or
+# the tests).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -21,6 +22,10 @@ capture() {
     done
     [ -n "$id" ] || { echo "no window appeared" >&2; kill "$program"; exit 1; }
     sleep 1 # let the first paint finish
+    # S starts the capture; Tab three times from SCAN reaches the auto-scroll box, which Space
+    # checks, so the newest lines stay in view.
+    xdotool windowfocus --sync "$id" key s Tab Tab Tab space
+    sleep 1.5 # a second and a half of demo traffic
     import -window "$id" "$root/docs/window.png"
     kill "$program"
     wait "$program" 2>/dev/null || true
@@ -31,9 +36,9 @@ if [ "${1:-}" = "--inside-display" ]; then
     exit
 fi
 
-for tool in xvfb-run import xwininfo; do
+for tool in xvfb-run import xwininfo xdotool; do
     command -v "$tool" >/dev/null || {
-        echo "screenshot.sh needs $tool (apt-get install xvfb xauth imagemagick x11-utils)" >&2
+        echo "screenshot.sh needs $tool (apt-get install xvfb xauth imagemagick x11-utils xdotool)" >&2
         exit 1
     }
 done

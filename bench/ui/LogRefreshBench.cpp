@@ -151,11 +151,12 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setStyle(QStringLiteral("Windows"));
 
+    // The window binds the built adapter library, with no module attached.
+    qputenv("WIRELOG_SIM", "hw:off");
     QTemporaryDir scratch;
-    QFile present(QDir(scratch.path()).filePath("wirlg000.dll"));
-    if (!present.open(QIODevice::WriteOnly))
+    if (!QFile::link(QStringLiteral(WIRELOG_BENCH_ADAPTER_LIBRARY),
+                     QDir(scratch.path()).filePath(QStringLiteral("wirlg000.dll"))))
         return 1;
-    present.close();
     Wirelog::Form1 window({scratch.path(), [] { return QByteArray(); }});
     window.findChild<QCheckBox*>(QStringLiteral("cbAutoScroll"))->setChecked(true);
     window.show();

@@ -41,9 +41,26 @@ ScopedMessageSink::Sink CurrentSink() {
     return slot.sink;
 }
 
+// The box deletes itself once closed, and goes with the program's end if still open then. It
+// does not keep the program running after the main window has closed.
+void ShowWithoutBlocking(const MessageRequest& request) {
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QString::fromStdString(request.caption),
+                                QString::fromStdString(request.text), QMessageBox::Ok);
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setAttribute(Qt::WA_QuitOnClose, false);
+    QObject::connect(box, &QDialog::finished, box, [closed = request.closed] { closed(); });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, box, &QObject::deleteLater);
+    box->show();
+}
+
 void ShowOnWindowThread(const MessageRequest& request) {
     if (const auto sink = CurrentSink()) {
         sink(request);
+        return;
+    }
+    if (request.closed) {
+        ShowWithoutBlocking(request);
         return;
     }
     // No owner: the box stands on its own, as the program's messages always have.
@@ -81,21 +98,31 @@ void QueueForWindowThread(MessageRequest request, QCoreApplication& app) {
     QMetaObject::invokeMethod(slot.relay.get(), "ShowQueued", Qt::QueuedConnection);
 }
 
-} // namespace
-
-int MessageBox(QWidget* owner, std::string_view text, std::string_view caption, unsigned type) {
-    MessageRequest request{owner, std::string(text), std::string(caption), type};
+void Deliver(MessageRequest request) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr) {
         // Before or after the application object there is no window to show a box in.
         std::fprintf(stderr, "%s: %s\n", request.caption.c_str(), request.text.c_str());
-        return kMessageResultOk;
+        if (request.closed)
+            request.closed();
+        return;
     }
     if (QThread::currentThread() == app->thread())
         ShowOnWindowThread(request);
     else
         QueueForWindowThread(std::move(request), *app);
+}
+
+} // namespace
+
+int MessageBox(QWidget* owner, std::string_view text, std::string_view caption, unsigned type) {
+    Deliver({owner, std::string(text), std::string(caption), type, {}});
     return kMessageResultOk;
+}
+
+void ShowMessageWithoutBlocking(std::string_view text, std::function<void()> closed) {
+    Deliver(
+        {nullptr, std::string(text), std::string(kMessageCaption), kMessageOk, std::move(closed)});
 }
 
 ScopedMessageSink::ScopedMessageSink(Sink sink) {

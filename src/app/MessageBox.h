@@ -26,6 +26,9 @@ struct MessageRequest {
     std::string text;
     std::string caption;
     unsigned type = kMessageOk;
+    // Set for a box that does not block the program (ShowMessageWithoutBlocking): called once
+    // the user has closed it.
+    std::function<void()> closed;
 };
 
 // Shows text in a modal box titled caption. Only the type kMessageOk is used by the program;
@@ -36,6 +39,12 @@ int MessageBox(QWidget* owner, std::string_view text, std::string_view caption, 
 inline void ShowMessage(std::string_view text) {
     MessageBox(nullptr, text, kMessageCaption, kMessageOk);
 }
+
+// A box with the caption "Wirelog" and an OK button that leaves every other window usable while
+// it is open: for a worker that must wait until the user has seen its message. Callable from
+// any thread; it returns at once, and `closed` runs on the window thread when the user closes
+// the box. A box still open when the program ends is closed without calling `closed`.
+void ShowMessageWithoutBlocking(std::string_view text, std::function<void()> closed);
 
 // While alive, messages go to sink instead of the screen; the previous sink returns afterwards.
 // The sink runs on the window thread.

@@ -26,9 +26,13 @@ struct CoalescedCall::State {
     }
 };
 
-CoalescedCall::CoalescedCall(std::function<void()> call, QObject* parent)
-    : QObject(parent), state_(std::make_shared<State>()), call_(std::move(call)) {
+CoalescedCall::CoalescedCall(std::function<void()> call, std::chrono::milliseconds minimumInterval,
+                             QObject* parent)
+    : QObject(parent), state_(std::make_shared<State>()), call_(std::move(call)),
+      minimumInterval_(minimumInterval) {
     state_->target = this;
+    wait_.setSingleShot(true);
+    connect(&wait_, &QTimer::timeout, this, &CoalescedCall::Run);
 }
 
 CoalescedCall::~CoalescedCall() {
@@ -45,6 +49,13 @@ std::function<void()> CoalescedCall::Requester() const {
 }
 
 void CoalescedCall::Run() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextRun_) {
+        // Still pending, so requests meanwhile merge into this run.
+        wait_.start(std::chrono::ceil<std::chrono::milliseconds>(nextRun_ - now));
+        return;
+    }
+    nextRun_ = now + minimumInterval_;
     // Cleared before the run, so a request made during the run queues another.
     state_->pending.store(false, std::memory_order_release);
     call_();

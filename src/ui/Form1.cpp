@@ -1,11 +1,16 @@
 #include "Form1.h"
 
 #include "AutoScale.h"
+#include "LogFile.h"
 #include "MessageBox.h"
 #include "TimeBase.h"
+#include "ViewTWI.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QKeyEvent>
 #include <QResizeEvent>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <array>
@@ -17,18 +22,51 @@ namespace {
 constexpr char kCaption[] = "Wirelog (TM) Protocol Analyzer - v1.003";
 constexpr char kModuleNotActivated[] = "Couldn't activate the selected module.";
 constexpr QSize kDesignClientSize{657, 302};
+constexpr char kStart[] = "START";
+constexpr char kStop[] = "STOP";
+
+// Relative to the current directory, so that the program's own case is the bare file name and
+// no directory name has to survive a conversion of its characters.
+std::string AdapterFile(const SupportLibraryDeployment& deployment) {
+    const QString file =
+        QDir(deployment.directory).filePath(QString::fromLatin1(kSupportLibraryFile));
+    return QDir::toNativeSeparators(QDir::current().relativeFilePath(file)).toStdString();
+}
+
+QString InitialSaveDirectory() {
+#ifdef _WIN32
+    return QStringLiteral("C:\\");
+#else
+    return QDir::homePath();
+#endif
+}
 
 } // namespace
 
+std::optional<QString> RunSaveDialog(QFileDialog& dialog) {
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().front();
+}
+
 Form1::Form1() : Form1(DefaultDeployment()) {}
 
-Form1::Form1(const SupportLibraryDeployment& deployment) {
+// The capture is made whatever the deployment's outcome: it calls the adapter only when the
+// load step asks it to, which a failed deployment never reaches.
+Form1::Form1(const SupportLibraryDeployment& deployment)
+    : adapter_(AdapterFile(deployment), [](const std::string& report) { ShowMessage(report); }) {
     InitTimeBase();
     if (DeploySupportLibrary(deployment) == DeployResult::Failed) {
         ShowMessage(kDeploymentFailedMessage);
         _isRunning = false;
     }
     InitializeComponent();
+    capture_ = std::make_unique<CaptureControl>(
+        adapter_,
+        ReaderCallbacks{.requestRefresh = LogRefreshRequester(),
+                        .showMessage = [](const std::string& text, std::function<void()> closed) {
+                            ShowMessageWithoutBlocking(text, std::move(closed));
+                        }});
 }
 
 Form1::~Form1() {
@@ -37,6 +75,7 @@ Form1::~Form1() {
 
 void Form1::InitializeComponent() {
     CreateControls();
+    SetUpSaveDialog();
     WireHandlers();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromLatin1(kCaption));
@@ -97,11 +136,22 @@ void Form1::CreateControls() {
         disabled->setEnabled(false);
 }
 
+// Qt's own dialog, the counterpart of the older common dialog, reused for every save.
+void Form1::SetUpSaveDialog() {
+    saveFileDialog1.setObjectName(QStringLiteral("saveFileDialog1"));
+    saveFileDialog1.setOptions(QFileDialog::DontUseNativeDialog |
+                               QFileDialog::HideNameFilterDetails);
+    saveFileDialog1.setAcceptMode(QFileDialog::AcceptSave);
+    saveFileDialog1.setFileMode(QFileDialog::AnyFile);
+    saveFileDialog1.setWindowTitle(QStringLiteral("Save Bus Activity Log"));
+    saveFileDialog1.setNameFilter(QStringLiteral("Log Files (*.log)"));
+    saveFileDialog1.setDefaultSuffix(QStringLiteral("txt"));
+    saveFileDialog1.setDirectory(InitialSaveDirectory());
+}
+
+// The two lists report selection changes through their SelectedIndexWatch.
 void Form1::WireHandlers() {
     connect(&bscan, &QPushButton::clicked, this, &Form1::bscan_Click);
-    connect(&lbDevices, &QListWidget::currentRowChanged, this,
-            &Form1::lbDevices_SelectedIndexChanged);
-    connect(&lbMode, &QListWidget::currentRowChanged, this, &Form1::lbMode_SelectedIndexChanged);
     connect(&btnStartStop, &QPushButton::clicked, this, &Form1::bStartStop_Click);
     connect(&bSave, &QPushButton::clicked, this, &Form1::bSave_Click);
 }
@@ -177,21 +227,121 @@ void Form1::UpdateLoggingWindow() {
         listBox1.ShowNewestLine();
 }
 
-// Hooks for the capture engine. Until it is wired in, the window has no module to act on.
-
 void Form1::PrepareModules() {
-    // Filled in with the capture engine: handle := null, create hEvent, FillDeviceList().
+    ShowModules(capture_->Load());
 }
 
 void Form1::StopCaptureForDisposal() {
-    // Filled in with the capture engine: StopThread().
+    // No stop command: the module keeps streaming, and the reader closes it as it ends.
+    capture_->StopThread();
 }
 
-void Form1::bscan_Click() {}
-void Form1::lbDevices_SelectedIndexChanged() {}
-void Form1::lbMode_SelectedIndexChanged() {}
-void Form1::bStartStop_Click() {}
-void Form1::bSave_Click() {}
-void Form1::Form_KeyDown(QKeyEvent& /*event*/) {}
+void Form1::FillDeviceList() {
+    ShowModules(capture_->FillDeviceList());
+}
+
+// The only entry is selected, which test-opens it; with two or more the user chooses.
+void Form1::ShowModules(const ModuleList& modules) {
+    devicesSelection_.Clear();
+    for (const std::string& entry : modules.entries)
+        lbDevices.addItem(QString::fromStdString(entry));
+    if (lbDevices.count() == 1)
+        lbDevices.setCurrentRow(0);
+}
+
+std::string Form1::SelectedEntry() const {
+    const int selected = devicesSelection_.SelectedIndex();
+    return selected < 0 ? std::string() : lbDevices.item(selected)->text().toStdString();
+}
+
+void Form1::EndCaptureWithoutStopCommand() {
+    capture_->ClosePort();
+    capture_->StopThread();
+    btnStartStop.setText(QString::fromLatin1(kStart));
+}
+
+void Form1::bscan_Click() {
+    EndCaptureWithoutStopCommand();
+    lbMode.clearSelection();
+    FillDeviceList();
+}
+
+void Form1::lbDevices_SelectedIndexChanged() {
+    EndCaptureWithoutStopCommand();
+    lbMode.clearSelection();
+    capture_->OpenPort(SelectedEntry());
+    if (capture_->IsPortOpen())
+        capture_->ClosePort();
+    else
+        ShowMessage(kModuleNotActivated);
+}
+
+void Form1::lbMode_SelectedIndexChanged() {
+    EndCaptureWithoutStopCommand();
+    for (QWidget* pwm :
+         std::initializer_list<QWidget*>{&labelMaxCount, &labelValue, &tbMaxCount, &tbValue})
+        pwm->setEnabled(false);
+}
+
+void Form1::bStartStop_Click() {
+    if (btnStartStop.text() != QLatin1String(kStart)) {
+        capture_->StopCapture();
+        btnStartStop.setText(QString::fromLatin1(kStart));
+        bSave.setEnabled(true);
+        return;
+    }
+    // The log and the decoder start afresh only once a module is open.
+    const bool started = capture_->StartCapture(SelectedEntry(), [this] {
+        logModel_.Clear();
+        ResetDecoder();
+    });
+    if (!started) {
+        ShowMessage(kModuleNotActivated);
+        return;
+    }
+    btnStartStop.setText(QString::fromLatin1(kStop));
+    bSave.setEnabled(false);
+}
+
+// C and S, whatever has the focus, unless Alt or Ctrl is held. The key is not consumed: the
+// focused control gets it as well.
+void Form1::Form_KeyDown(QKeyEvent& event) {
+    if (event.modifiers() & (Qt::AltModifier | Qt::ControlModifier))
+        return;
+    if (event.key() == Qt::Key_C)
+        logModel_.Clear();
+    else if (event.key() == Qt::Key_S)
+        bStartStop_Click();
+}
+
+// Ends the capture first, so the list is final. The button keeps its state: only STOP enables
+// Save Log again.
+void Form1::bSave_Click() {
+    EndCaptureWithoutStopCommand();
+    const std::optional<QString> path = runSaveDialog_(saveFileDialog1);
+    if (!path)
+        return;
+    // Offered again next time.
+    saveFileDialog1.selectFile(*path);
+    SaveLogTo(*path);
+}
+
+// Written to a temporary file that replaces the old one only once complete, so a failed save
+// leaves an earlier file as it was and never a truncated one.
+void Form1::SaveLogTo(const QString& path) {
+    QSaveFile file(path);
+    const bool saved = file.open(QIODevice::WriteOnly) &&
+                       WriteLogFile(logModel_.Lines(),
+                                    [&file](std::string_view chunk) {
+                                        const auto size = static_cast<qint64>(chunk.size());
+                                        return file.write(chunk.data(), size) == size;
+                                    }) &&
+                       file.commit();
+    if (saved)
+        return;
+    ShowMessage("Couldn't save the log to \"" + QDir::toNativeSeparators(path).toStdString() +
+                "\": " + file.errorString().toStdString() +
+                ". An existing file of that name is left as it was.");
+}
 
 } // namespace Wirelog

@@ -1,5 +1,5 @@
 // Deployment of the adapter library into the current directory, and what the program does when
-// it fails: two messages in order, then the program ends without its window.
+// it succeeds and when it fails.
 #include "MainLoop.h"
 #include "UiTestSupport.h"
 
@@ -7,15 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QListWidget>
 #include <QRandomGenerator>
 #include <QTimer>
-
-#include <gtest/gtest.h>
-
-#ifndef _WIN32
-#include <csignal>
-#include <sys/resource.h>
-#endif
 
 namespace Wirelog::testing {
 namespace {
@@ -26,11 +20,6 @@ QByteArray RandomImage(qsizetype size) {
     for (qsizetype i = 1; i < size; ++i) // byte 0 stays zero: zero bytes must survive too
         bytes[i] = static_cast<char>(generator.bounded(256));
     return bytes;
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 class DeploymentTest : public ::testing::Test {
@@ -45,12 +34,30 @@ protected:
                 }};
     }
 
+    // Runs the program's message loop around window; false when it had to be cut short.
+    static bool RunToTheEnd(Form1& window) {
+        bool cutShort = false;
+        QTimer::singleShot(20'000, &window, [&] {
+            cutShort = true;
+            QCoreApplication::exit(1);
+        });
+        EXPECT_EQ(RunMainWindow(window), 0);
+        return !cutShort;
+    }
+
     QTemporaryDir dir;
     int imageReads = 0;
 };
 
-TEST_F(DeploymentTest, WritesTheImageExactlyOnlyWhenNoFileOfThatNameIsThere) {
+// An existing file is the user's, whatever it holds; a write that stops part-way (here at a
+// file size limit) leaves no truncated library that a later start would take for the real one.
+TEST_F(DeploymentTest, WritesTheWholeImageOnlyWhenNoFileOfThatNameIsThere) {
     const QByteArray image = RandomImage(300'001);
+    {
+        const ScopedFileSizeLimit limit(16 * 1024);
+        EXPECT_EQ(DeploySupportLibrary(Deployment(dir.path(), image)), DeployResult::Failed);
+        EXPECT_FALSE(QFileInfo::exists(LibraryPath()));
+    }
     EXPECT_EQ(DeploySupportLibrary(Deployment(dir.path(), image)), DeployResult::Written);
     EXPECT_EQ(ReadFile(LibraryPath()), image);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"wirlg000.dll"});
@@ -61,61 +68,12 @@ TEST_F(DeploymentTest, WritesTheImageExactlyOnlyWhenNoFileOfThatNameIsThere) {
     file.close();
     EXPECT_EQ(DeploySupportLibrary(Deployment(dir.path(), image)), DeployResult::AlreadyPresent);
     EXPECT_EQ(ReadFile(LibraryPath()), "whatever the user put there");
-    EXPECT_EQ(imageReads, 1) << "the image is read only when the file has to be written";
-}
-
-TEST_F(DeploymentTest, FailsWithoutAnImageOrAWritableDirectory) {
-    EXPECT_EQ(DeploySupportLibrary(Deployment(dir.path(), QByteArray())), DeployResult::Failed);
-    EXPECT_FALSE(QFileInfo::exists(LibraryPath()));
-    // A plain file where the directory should be: no user, root included, can write into it.
-    const QString notADirectory = QDir(dir.path()).filePath("plain-file");
-    QFile plain(notADirectory);
-    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
-    plain.close();
-    EXPECT_EQ(DeploySupportLibrary(Deployment(notADirectory, RandomImage(10))),
+    EXPECT_EQ(imageReads, 2) << "the image is read only when the file has to be written";
+    // No image, or a plain file where the directory should be (no user, root included, can
+    // write into that).
+    EXPECT_EQ(DeploySupportLibrary(Deployment(dir.path() + "/x", QByteArray())),
               DeployResult::Failed);
-}
-
-#ifndef _WIN32
-// A write that stops part-way (here at a file size limit) must not leave a truncated library
-// that the next start would take for the real one.
-TEST_F(DeploymentTest, APartlyWrittenFileIsRemoved) {
-    rlimit previous{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = previous;
-    limited.rlim_cur = 16 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const DeployResult result = DeploySupportLibrary(Deployment(dir.path(), RandomImage(1 << 20)));
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
-    EXPECT_EQ(result, DeployResult::Failed);
-    EXPECT_FALSE(QFileInfo::exists(LibraryPath()));
-}
-#endif
-
-// The test program carries a stand-in library the way the program carries the adapter library;
-// by default it is that build output, byte for byte, that goes to the current directory.
-TEST_F(DeploymentTest, ByDefaultTheEmbeddedLibraryGoesToTheCurrentDirectory) {
-    const QByteArray built = ReadFile(QString::fromUtf8(WIRELOG_STANDIN_LIBRARY));
-    ASSERT_FALSE(built.isEmpty());
-    const QString previous = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(dir.path()));
-    const DeployResult result = DeploySupportLibrary(DefaultDeployment());
-    QDir::setCurrent(previous);
-    EXPECT_EQ(result, DeployResult::Written);
-    EXPECT_EQ(ReadFile(LibraryPath()), built);
-}
-
-// Runs the program's message loop around window; false when it had to be cut short.
-bool RunToTheEnd(Form1& window) {
-    bool cutShort = false;
-    QTimer::singleShot(20'000, &window, [&] {
-        cutShort = true;
-        QCoreApplication::exit(1);
-    });
-    EXPECT_EQ(RunMainWindow(window), 0);
-    return !cutShort;
+    EXPECT_EQ(DeploySupportLibrary(Deployment(LibraryPath(), image)), DeployResult::Failed);
 }
 
 TEST_F(DeploymentTest, AFailedDeploymentReportsTwiceAndEndsTheProgramUnseen) {
@@ -134,28 +92,56 @@ TEST_F(DeploymentTest, AFailedDeploymentReportsTwiceAndEndsTheProgramUnseen) {
     EXPECT_EQ(messages.Texts(),
               (std::vector<std::string>{"Unable to create a required supporting DLL in the current "
                                         "directory. Wirelog is unable to run!",
-                                        "Couldn't activate the selected module."}));
+                                        kNotActivated}));
     for (const MessageRequest& message : messages.All())
         EXPECT_TRUE(message.owner == nullptr && message.caption == "Wirelog" && message.type == 0);
 }
 
-TEST_F(DeploymentTest, ASuccessfulStartShowsTheWindowUntilItCloses) {
+// A file of that name that is no library is the user's to replace: the load reports it, the
+// window opens with no module, and nothing is called through it.
+TEST_F(DeploymentTest, ALibraryThatCannotBeLoadedIsReportedOnceWhenTheWindowLoads) {
     const RecordedMessages messages;
+    QFile junk(LibraryPath());
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly) && junk.write("not a library") > 0);
+    junk.close();
     _isRunning = true;
     Form1 window(Deployment(dir.path(), RandomImage(100)));
-    bool shownInLoop = false;
-    QTimer user;
-    QObject::connect(&user, &QTimer::timeout, [&] {
-        if (!window.isVisible())
-            return;
-        shownInLoop = true;
-        window.close();
-    });
-    user.start(0);
-    EXPECT_TRUE(RunToTheEnd(window)) << "closing the window did not end the program";
-    EXPECT_TRUE(shownInLoop);
+    window.show();
+    Child<QPushButton>(window, "btnStartStop").click();
+    ASSERT_EQ(messages.All().size(), 2u);
+    EXPECT_TRUE(messages.Texts()[0].starts_with("Couldn't load the adapter library \"") &&
+                messages.All()[0].caption == "Wirelog")
+        << messages.Texts()[0];
+    EXPECT_EQ(messages.Texts()[1], kNotActivated);
+    EXPECT_EQ(Child<QListWidget>(window, "lbDevices").count(), 0);
+}
+
+// The program as a user first starts it: the library it carries goes to the current directory,
+// byte for byte, is bound from there, and lists the module it finds.
+TEST_F(DeploymentTest, AFirstStartBindsTheLibraryItWroteAndShowsTheWindowUntilItCloses) {
+    const RecordedMessages messages;
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    qputenv("WIRELOG_SIM", "hw:off;dev:serial=FRESH");
+    _isRunning = true;
+    QString listed;
+    {
+        Form1 window;
+        QTimer user;
+        QObject::connect(&user, &QTimer::timeout, [&] {
+            if (!window.isVisible())
+                return;
+            listed = Child<QListWidget>(window, "lbDevices").item(0)->text();
+            window.close();
+        });
+        user.start(0);
+        EXPECT_TRUE(RunToTheEnd(window)) << "closing the window did not end the program";
+    }
+    qunsetenv("WIRELOG_SIM");
+    QDir::setCurrent(previous);
+    EXPECT_EQ(listed, "0 (s/n FRESH)");
     EXPECT_TRUE(messages.All().empty());
-    EXPECT_EQ(ReadFile(LibraryPath()), RandomImage(100));
+    EXPECT_EQ(ReadFile(LibraryPath()), ReadFile(WIRELOG_TEST_ADAPTER_LIBRARY));
 }
 
 } // namespace

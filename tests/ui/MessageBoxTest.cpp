@@ -5,8 +5,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -36,19 +36,31 @@ TEST(MessageBoxTest, ShowsAModalBoxWithOneOkButtonNoIconAndNoOwner) {
     EXPECT_NE(seen, nullptr) << "no modal box was shown";
 }
 
-// A worker must never wait on the window thread for a box: the window thread may be waiting
-// for that worker. The message is shown later, on the window thread.
-TEST(MessageBoxTest, AMessageFromAnotherThreadIsShownOnTheWindowThreadWithoutBlocking) {
-    std::vector<QThread*> shownOn;
-    const ScopedMessageSink sink([&](const MessageRequest& message) {
-        EXPECT_EQ(message.text, "Exception during Read");
-        shownOn.push_back(QThread::currentThread());
-    });
-    std::thread worker([] { ShowMessage("Exception during Read"); });
-    worker.join(); // returns although the window thread has not run a single event meanwhile
-    EXPECT_TRUE(shownOn.empty());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !shownOn.empty(); }));
-    EXPECT_EQ(shownOn, std::vector<QThread*>{QApplication::instance()->thread()});
+// The reader's box: asked for on the reader's thread, which must never wait for the window
+// thread (that thread may be waiting for the reader), so the box comes later, on the window
+// thread; it blocks no window and reports when the user has closed it.
+TEST(MessageBoxTest, ABoxThatBlocksNothingReportsItsClosing) {
+    int closed = 0;
+    std::thread reader([&] { ShowMessageWithoutBlocking("RError!", [&] { ++closed; }); });
+    reader.join();
+    const auto shown = [] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(window); box && box->isVisible())
+                return QPointer<QMessageBox>(box);
+        return QPointer<QMessageBox>();
+    };
+    EXPECT_TRUE(shown().isNull()) << "shown on the reader's thread";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shown().isNull(); }));
+    const QPointer<QMessageBox> box = shown();
+    EXPECT_EQ(box->windowTitle(), "Wirelog");
+    EXPECT_EQ(box->text(), "RError!");
+    EXPECT_EQ(box->buttons().size(), 1);
+    EXPECT_EQ(box->windowModality(), Qt::NonModal);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(closed, 0);
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    EXPECT_EQ(closed, 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return box.isNull(); })) << "the closed box lingers";
 }
 
 } // namespace

@@ -4,29 +4,25 @@
 #include "ViewTWI.h"
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
+#include <QTest>
 
-#include <stdexcept>
+#include <csignal>
 
 namespace Wirelog::testing {
 
-RecordedMessages::RecordedMessages()
-    : sink_([this](const MessageRequest& request) { messages_.push_back(request); }) {}
-
-std::vector<std::string> RecordedMessages::Texts() const {
-    std::vector<std::string> texts;
-    for (const MessageRequest& message : messages_)
-        texts.push_back(message.text);
-    return texts;
+WindowFixture::WindowFixture() {
+    if (!dir_.isValid() ||
+        !QFile::link(QString::fromUtf8(WIRELOG_TEST_ADAPTER_LIBRARY), File(kSupportLibraryFile)))
+        throw std::runtime_error("cannot prepare the scratch directory");
+    sim.Configure("hw:off");
 }
 
-WindowFixture::WindowFixture() {
-    if (!dir_.isValid())
-        throw std::runtime_error("no scratch directory");
-    QFile library(QDir(dir_.path()).filePath(QString::fromLatin1(kSupportLibraryFile)));
-    if (!library.open(QIODevice::WriteOnly) || library.write("present") != 7)
-        throw std::runtime_error("cannot prepare the scratch directory");
+QString WindowFixture::File(const char* name) const {
+    return QDir(dir_.path()).filePath(QString::fromUtf8(name));
 }
 
 std::unique_ptr<Form1> WindowFixture::MakeWindow() {
@@ -45,6 +41,44 @@ QStringList Rows(const QAbstractItemModel& model) {
 void StartNewCapture() {
     ResetEventBuffer();
     ResetDecoder();
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &previous_);
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = previous_;
+    if (bytes > 0)
+        limited.rlim_cur = bytes;
+    if (setrlimit(RLIMIT_FSIZE, &limited) != 0)
+        throw std::runtime_error("cannot limit the file size");
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &previous_);
+    std::signal(SIGXFSZ, previousHandler_);
+}
+
+void CaptureWindowTest::Open(const std::string& modules) {
+    fixture.sim.Configure(modules);
+    window = fixture.MakeWindow();
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+}
+
+void CaptureWindowTest::Press(Qt::Key key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, QString(), autoRepeat);
+    QWidget* focus = QApplication::focusWidget();
+    QApplication::sendEvent(focus != nullptr ? focus : window.get(), &press);
+}
+
+bool CaptureWindowTest::WaitForRows(int rows, int timeoutMs) {
+    return QTest::qWaitFor([&] { return Log().rowCount() >= rows; }, timeoutMs);
 }
 
 } // namespace Wirelog::testing
