@@ -4,7 +4,7 @@
 
 #include <set>
 
-using namespace Wirelog::Adapter;
+using namespace Wirelog::d2xx;
 
 namespace {
 

@@ -120,7 +120,7 @@ TEST_F(Concurrency, TwoReadersOnOneHandleShareTheBytesWithoutLossOrDuplicates) {
 }
 
 TEST(ConcurrencyQueue, ProducerAndConsumerKeepTheOrderThroughASmallRing) {
-    Wirelog::Adapter::ReceiveQueue queue(1000);
+    Wirelog::d2xx::ReceiveQueue queue(1000);
     constexpr std::size_t kTotal = 300000;
     std::thread producer([&] {
         std::vector<std::uint8_t> chunk(777);

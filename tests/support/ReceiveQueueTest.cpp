@@ -5,7 +5,7 @@
 #include <numeric>
 #include <vector>
 
-using Wirelog::Adapter::ReceiveQueue;
+using Wirelog::d2xx::ReceiveQueue;
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace Wirelog::Adapter;
+using namespace Wirelog::d2xx;
 
 namespace {
 
