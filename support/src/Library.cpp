@@ -257,7 +257,7 @@ FTD2XX_API FT_STATUS FTD2XX_CALL FT_Close(FT_HANDLE ftHandle) {
 
 FTD2XX_API FT_STATUS FTD2XX_CALL FT_SetLatencyTimer(FT_HANDLE ftHandle, UCHAR ucLatency) {
     return Wirelog::d2xx::WithPort(ftHandle,
-                                      [&](Port& port) { return port.SetLatencyTimer(ucLatency); });
+                                   [&](Port& port) { return port.SetLatencyTimer(ucLatency); });
 }
 
 FTD2XX_API FT_STATUS FTD2XX_CALL FT_SetEventNotification(FT_HANDLE ftHandle, DWORD Mask,
@@ -271,7 +271,7 @@ FTD2XX_API FT_STATUS FTD2XX_CALL FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD* dw
         return FT_INVALID_PARAMETER;
     }
     return Wirelog::d2xx::WithPort(ftHandle,
-                                      [&](Port& port) { return port.GetQueueStatus(*dwRxBytes); });
+                                   [&](Port& port) { return port.GetQueueStatus(*dwRxBytes); });
 }
 
 FTD2XX_API FT_STATUS FTD2XX_CALL FT_Read(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToRead,
