@@ -9,7 +9,7 @@ namespace {
 
 using D2xxContract = SimFixture;
 
-TEST_F(D2xxContract, ListsDescriptionsAndSerialsInConfigurationOrderWithinTheBuffer) {
+TEST_F(D2xxContract, ListsAndOpensDevicesInConfigurationOrder) {
     Configure("hw:off;dev:desc=WIRLG000,serial=A0;dev:serial=B1;dev:desc=wirlg0001;dev:serial=" +
               std::string(100, 'S'));
     ASSERT_EQ(Count(), 4u);
@@ -30,6 +30,15 @@ TEST_F(D2xxContract, ListsDescriptionsAndSerialsInConfigurationOrderWithinTheBuf
             EXPECT_EQ(text, what == FT_OPEN_BY_DESCRIPTION ? descriptions[i] : serials[i]) << i;
         }
     }
+    // Open by index reaches that device only, and only once at a time.
+    const FT_HANDLE handle = OpenDevice(1);
+    EXPECT_EQ(lib.FT_SetLatencyTimer(handle, 2), FT_STATUS{FT_OK});
+    EXPECT_EQ(Stats(0).opens, 0u) << "another device opened";
+    FT_HANDLE second = nullptr;
+    EXPECT_EQ(lib.FT_Open(1, &second), FT_STATUS{FT_DEVICE_NOT_OPENED});
+    ASSERT_EQ(lib.FT_Close(handle), FT_STATUS{FT_OK});
+    EXPECT_EQ(Stats(1).closes, 1u);
+    OpenDevice(1); // free again once closed
 }
 
 TEST_F(D2xxContract, BadArgumentsAndHandlesGiveAStatusNeverACrash) {
@@ -74,23 +83,6 @@ TEST_F(D2xxContract, BadArgumentsAndHandlesGiveAStatusNeverACrash) {
         EXPECT_EQ(lib.FT_Write(bad, buffer, 2, &count), FT_STATUS{FT_INVALID_HANDLE});
     }
     EXPECT_NE(OpenDevice(0), closed) << "a closed handle's value is never handed out again";
-}
-
-TEST_F(D2xxContract, OpenByIndexReachesThatDeviceOnlyAndOnlyOnce) {
-    Configure("hw:off;dev:serial=A;dev:serial=B");
-    const FT_HANDLE handle = OpenDevice(1);
-    EXPECT_EQ(lib.FT_SetLatencyTimer(handle, 2), FT_STATUS{FT_OK});
-    EXPECT_EQ(Stats(0).open, 0u);
-    EXPECT_EQ(Stats(1).open, 1u);
-    FT_HANDLE second = nullptr;
-    EXPECT_EQ(lib.FT_Open(1, &second), FT_STATUS{FT_DEVICE_NOT_OPENED}) << "already open";
-    EXPECT_EQ(second, nullptr);
-    ASSERT_EQ(lib.FT_Close(handle), FT_STATUS{FT_OK});
-    const WirelogSimStats stats = Stats(1);
-    EXPECT_EQ(stats.open, 0u);
-    EXPECT_EQ(stats.opens, 1u);
-    EXPECT_EQ(stats.closes, 1u);
-    OpenDevice(1); // free again once closed
 }
 
 TEST_F(D2xxContract, ReadWithinTheQueuedCountReturnsAtOnceWithThoseBytes) {

@@ -1,7 +1,6 @@
 // The simulated module: its commands, its stream, replay, and faults on demand, each fault
 // surfacing as the status the program tests.
 #include "D2xxLibrary.h"
-#include "TimedBatchFile.h"
 
 #include <cstdio>
 #include <fstream>
@@ -59,35 +58,20 @@ TEST_F(SimModule, StreamsFromTheStartCommandToTheStopCommandOnly) {
 }
 
 TEST_F(SimModule, ReplayGivesTheFileBytesNoEarlierThanTheirStamps) {
-    const std::string file = "# a recorded capture\n0 00\n2140 05\n\n40000 01 07 A0 09\n"
-                             "40000 10\n90000 02\n150000\n150000 01 08 78 02\n";
-    Configure("hw:off;dev:file=" + WriteFile(file));
-    Bytes expected;
-    std::vector<std::uint64_t> stampOfByte;
-    Wirelog::BatchParseError error;
-    ASSERT_TRUE(Wirelog::ParseTimedBatches(
-        file,
-        [&](const Wirelog::TimedBatch& batch) {
-            expected.insert(expected.end(), batch.bytes.begin(), batch.bytes.end());
-            stampOfByte.insert(stampOfByte.end(), batch.bytes.size(), batch.timeStamp);
-            return true;
-        },
-        error));
-
+    Configure("hw:off;dev:file=" + WriteFile("# a recorded capture\n0 00\n2140 05\n\n"
+                                             "40000 01 07 A0 09\n40000 10\n90000 02\n150000\n"
+                                             "150000 01 08 78 02\n"));
     const FT_HANDLE handle = OpenDevice(0);
-    const auto before = Clock::now();
+    const auto started = Clock::now();
     Write(handle, kStart);
     Bytes got;
-    std::vector<Clock::duration> readAt;
     ASSERT_TRUE(WaitFor([&] {
         const Bytes more = ReadQueued(handle);
         got.insert(got.end(), more.begin(), more.end());
-        readAt.insert(readAt.end(), more.size(), Clock::now() - before);
-        return got.size() >= expected.size();
+        return got.size() >= 12;
     }));
-    ASSERT_EQ(got, expected);
-    for (std::size_t i = 0; i < got.size(); ++i)
-        EXPECT_GE(readAt[i], std::chrono::microseconds(stampOfByte[i])) << "byte " << i;
+    EXPECT_GE(Clock::now() - started, 150ms) << "the last batch came before its stamp";
+    EXPECT_EQ(got, (Bytes{0x00, 0x05, 0x01, 0x07, 0xA0, 0x09, 0x10, 0x02, 0x01, 0x08, 0x78, 0x02}));
     // 00, 05, 01, 07 A0, 09 10, 02, 01, 08 78, 02: events as the reader frames them.
     EXPECT_EQ(Stats(0).events_emitted, 9u);
 
@@ -115,8 +99,9 @@ TEST_F(SimModule, FaultsFailOrShortenCallsWithoutLosingBytes) {
         ASSERT_EQ(lib.WirelogSim_SetFaults(0, row.fault), 0);
         Bytes buffer(5);
         DWORD got = 99;
-        EXPECT_EQ(row.fault[0] == 's' ? lib.FT_GetQueueStatus(handle, &got)
-                                      : lib.FT_Read(handle, buffer.data(), 5, &got),
+        const bool onStatus = std::string(row.fault).starts_with("status");
+        EXPECT_EQ(onStatus ? lib.FT_GetQueueStatus(handle, &got)
+                           : lib.FT_Read(handle, buffer.data(), 5, &got),
                   row.status);
         EXPECT_EQ(got, row.got) << "a stale count would send the caller into a blocking read";
         ASSERT_EQ(lib.WirelogSim_SetFaults(0, ""), 0);
