@@ -82,28 +82,5 @@ TEST(TimedBatchFile, ErrorsNameTheLineAndEchoTheInputPrintableAndShort) {
     }
 }
 
-TEST(TimedBatchFile, StreamedReadMatchesInMemoryParseAcrossBlockBoundaries) {
-    // Lines longer than the reader's block, and lines that straddle block boundaries at every
-    // alignment.
-    std::string text = "# header\r\n";
-    std::uint64_t stamp = 0;
-    for (int i = 0; i < 3000; ++i) {
-        AppendTimedBatchLine(text, stamp, Bytes(static_cast<std::size_t>(i % 37), i & 0xFF));
-        stamp += static_cast<std::uint64_t>(i % 3);
-    }
-    AppendTimedBatchLine(text, stamp, Bytes(40000, 0x5A)); // about 120 KB on one line
-    AppendTimedBatchLine(text, stamp + 1, Bytes{0x02});
-    text.pop_back(); // no final LF
-
-    const Parsed inMemory = Parse(text);
-    const Parsed streamed = Parse(text, true);
-    ASSERT_TRUE(inMemory.ok) << inMemory.error.describe();
-    ASSERT_TRUE(streamed.ok) << streamed.error.describe();
-    ASSERT_EQ(inMemory.batches.size(), 3002u);
-    EXPECT_EQ(inMemory.batches[3000].second.size(), 40000u);
-    EXPECT_EQ(inMemory.batches.back(), (std::pair<std::uint64_t, Bytes>(stamp + 1, {0x02})));
-    EXPECT_TRUE(streamed.batches == inMemory.batches);
-}
-
 } // namespace
 } // namespace Wirelog

@@ -156,47 +156,27 @@ TEST_F(Stream, CaptureKeepsTheFirst999999EventsThenStartsOverAfterAReset) {
     EXPECT_EQ(Stored(), (std::vector<Record>{{6, 0, 5}}));
 }
 
-TEST(LogLinesStore, HoldsSeparatorsAtEveryArenaPosition) {
+TEST(LogStore, KeepsLinesAtEveryArenaPositionAndWritesEachWithCrLf) {
     LogLines lines;
-    lines.append(""); // before any text block exists
-    // Fill the first block to the last byte, so the next separator falls exactly at its end.
-    const std::string chunk(LogLines::kBlockBytes / 32, 'x');
-    for (int i = 0; i < 32; ++i)
-        lines.append(chunk);
-    lines.append("");
-    lines.append("after");
-    lines.append(std::string(LogLines::kMaxLineBytes + 10, 'y'));
-    ASSERT_EQ(lines.size(), 36u);
-    EXPECT_EQ(lines[0], "");
-    for (std::size_t i = 1; i <= 32; ++i)
-        EXPECT_TRUE(lines[i] == chunk) << "line " << i; // not printed: 32 KiB each
-    EXPECT_EQ(lines[33], "");
-    EXPECT_EQ(lines[34], "after");
-    EXPECT_EQ(lines[35], std::string(LogLines::kMaxLineBytes, 'y'));
-
-    lines.clear();
-    lines.append("again");
-    EXPECT_EQ(Contents(lines), std::vector<std::string>{"again"});
-}
-
-TEST(LogFile, EveryLineEndsWithCrLfAndARefusedChunkStopsTheWrite) {
-    const auto fileBytes = [](const LogLines& lines) {
-        std::string bytes;
-        EXPECT_TRUE(WriteLogFile(lines, [&](std::string_view chunk) {
-            bytes.append(chunk);
-            return true;
-        }));
-        return bytes;
-    };
-    LogLines lines;
-    EXPECT_EQ(fileBytes(lines), "");
-    std::string expected;
-    for (int i = 0; i < 50'000; ++i) { // many chunks' worth
-        const std::string line = i % 7 == 0 ? "" : "START (valid) " + std::to_string(i);
+    std::string expected, bytes;
+    const auto add = [&](const std::string& line) {
         lines.append(line);
         expected += line + "\r\n";
-    }
-    EXPECT_TRUE(fileBytes(lines) == expected);
+    };
+    const auto write = [&](std::string_view chunk) {
+        bytes.append(chunk);
+        return true;
+    };
+    EXPECT_TRUE(WriteLogFile(lines, write));
+    EXPECT_EQ(bytes, "") << "an empty log is no bytes";
+    add(""); // before any text block exists
+    // Fill the first block to its last byte, so the next separator falls exactly at its end.
+    for (int i = 0; i < 32; ++i)
+        add(std::string(LogLines::kBlockBytes / 32, static_cast<char>('A' + i)));
+    for (int i = 0; i < 50'000; ++i) // many of the writer's chunks
+        add(i % 7 == 0 ? "" : "START (valid) " + std::to_string(i));
+    EXPECT_TRUE(WriteLogFile(lines, write));
+    EXPECT_TRUE(bytes == expected);
     int calls = 0;
     EXPECT_FALSE(WriteLogFile(lines, [&](std::string_view) { return ++calls < 2; }));
     EXPECT_EQ(calls, 2) << "no chunk after the refused one";
