@@ -21,8 +21,7 @@ struct AdapterCall {
     FT_HANDLE handle = nullptr;
     DWORD argument = 0; // request, size, latency, mask or device index
     FT_STATUS status = FT_OK;
-    DWORD result = 0; // bytes read or queued; a write's first byte
-    PVOID param = nullptr;
+    DWORD result = 0; // bytes read or queued
     std::thread::id thread = std::this_thread::get_id();
 };
 
@@ -48,7 +47,7 @@ public:
     }
     FT_STATUS SetEventNotification(FT_HANDLE h, DWORD mask, PVOID param) override {
         const FT_STATUS status = inner_.SetEventNotification(h, mask, param);
-        return Log({AdapterFunction::SetEventNotification, h, mask, status, 0, param});
+        return Log({AdapterFunction::SetEventNotification, h, mask, status});
     }
     FT_STATUS GetQueueStatus(FT_HANDLE h, DWORD* queued) override {
         const FT_STATUS status = inner_.GetQueueStatus(h, queued);

@@ -100,24 +100,6 @@ TEST_F(DecodeCli, RawStreamDecodesLikeOneReadStampedZero) {
     EXPECT_TRUE(Decode({"--raw"}, rawFile).out == expected.out);
 }
 
-TEST_F(DecodeCli, CaptureKeepsTheFirst999999EventsAndSaysSo) {
-    std::string input;
-    for (int line = 0; line < 1001; ++line) {
-        input += std::to_string(line);
-        for (int i = 0; i < 1000; ++i)
-            input += " 05";
-        input += '\n';
-    }
-    input += "2000000 01\n"; // 1,001,001 events in all
-    const auto run = Decode({Input("in.txt", input).string()});
-    EXPECT_EQ(run.status, 0) << run.err;
-    const std::string line = "*** Bus is now idle ***\r\n";
-    EXPECT_EQ(run.out.size(), 999'999 * line.size());
-    EXPECT_EQ(run.out.find("START"), std::string::npos);
-    EXPECT_NE(run.err.find("999999"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("1002 bytes"), std::string::npos) << run.err;
-}
-
 TEST_F(DecodeCli, BadInputFailsWithTheLineAndLeavesOutAlone) {
     std::string farIn;
     for (int i = 0; i < 200'000; ++i)

@@ -36,7 +36,6 @@ struct D2xxLibrary {
     WIRELOG_BIND(FT_Read);
     WIRELOG_BIND(FT_Write);
     WIRELOG_BIND(WirelogSim_Configure);
-    WIRELOG_BIND(WirelogSim_DeviceCount);
     WIRELOG_BIND(WirelogSim_SetFaults);
     WIRELOG_BIND(WirelogSim_Inject);
     WIRELOG_BIND(WirelogSim_Unplug);
