@@ -147,7 +147,8 @@ public:
             drained.push_back(MyEvents[myevtTail++]);
     }
     // Drains after every refresh request (and every few milliseconds, for conditions that
-    // change without one) until done() holds; false when the time ran out.
+    // change without one) until done() holds, then once more for what was stored while done()
+    // was being decided; false when the time ran out.
     bool DrainUntil(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         for (Drain(); !done(); Drain()) {
@@ -158,6 +159,7 @@ public:
             changed_.wait_for(lock, std::chrono::milliseconds(5),
                               [&] { return refreshes_ != seen; });
         }
+        Drain();
         return true;
     }
     std::optional<Message> WaitMessage() {

@@ -37,24 +37,6 @@ TEST_F(Concurrency, CloseRacingTheReaderEndsItsCallsWithAStatus) {
     EXPECT_EQ(Stats(0).closes, 10u);
 }
 
-TEST_F(Concurrency, CloseWakesAReadThatWaits) {
-    // Without the wake-up these reads would wait for weeks.
-    Configure("hw:off;dev:stream=idle;dev:stream=idle,read=block,block_ms=2000000000");
-    for (int device : {0, 1}) {
-        FT_HANDLE handle = nullptr;
-        ASSERT_EQ(lib.FT_Open(device, &handle), FT_STATUS{FT_OK});
-        FT_STATUS status = FT_OK;
-        std::thread reader([&] {
-            std::uint8_t buffer[16];
-            DWORD got = 0;
-            status = lib.FT_Read(handle, buffer, sizeof buffer, &got); // more than is queued
-        });
-        ASSERT_EQ(lib.FT_Close(handle), FT_STATUS{FT_OK});
-        reader.join();
-        EXPECT_NE(status, FT_STATUS{FT_OK}) << "device " << device;
-    }
-}
-
 TEST(ConcurrencyQueue, ProducerAndConsumerKeepTheOrderThroughASmallRing) {
     Wirelog::d2xx::ReceiveQueue queue(1000);
     constexpr std::size_t kTotal = 300000;
