@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 namespace {
 
@@ -253,4 +253,4 @@ bool ReplaySchedule::Next(std::uint8_t& byte, std::int64_t& dueNs) {
     return true;
 }
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 class ByteSchedule {
 public:
@@ -80,4 +80,4 @@ private:
     std::size_t offset_ = 0;
 };
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

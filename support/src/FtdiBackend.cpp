@@ -11,7 +11,7 @@
 #include <shared_mutex>
 #include <thread>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 namespace {
 
@@ -190,4 +190,4 @@ FT_STATUS OpenFtdiDevice(const RealDevice& device, std::shared_ptr<Port>& port) 
     return FT_OK;
 }
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

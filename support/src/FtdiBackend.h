@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 struct RealDevice {
     DeviceInfo info;
@@ -21,4 +21,4 @@ std::vector<RealDevice> EnumerateFtdiDevices();
 // Opens the device at that USB position and starts its receive thread.
 FT_STATUS OpenFtdiDevice(const RealDevice& device, std::shared_ptr<Port>& port);
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 namespace {
 std::uintptr_t Key(FT_HANDLE handle) {
@@ -34,4 +34,4 @@ std::shared_ptr<Port> HandleTable::Remove(FT_HANDLE handle) {
     return port;
 }
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

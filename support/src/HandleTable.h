@@ -9,7 +9,7 @@
 #include <mutex>
 #include <unordered_map>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 class HandleTable {
 public:
@@ -25,4 +25,4 @@ private:
     std::uintptr_t next_ = 1;
 };
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

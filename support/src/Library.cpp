@@ -14,7 +14,7 @@
 #include <mutex>
 #include <optional>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 namespace {
 
@@ -206,10 +206,10 @@ template <typename Call> FT_STATUS WithPort(FT_HANDLE handle, Call call) {
 
 } // namespace
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx
 
-using Wirelog::Adapter::Library;
-using Wirelog::Adapter::Port;
+using Wirelog::d2xx::Library;
+using Wirelog::d2xx::Port;
 
 extern "C" {
 
@@ -233,7 +233,7 @@ FTD2XX_API FT_STATUS FTD2XX_CALL FT_ListDevices(PVOID pArg1, PVOID pArg2, DWORD 
         if (which != FT_OPEN_BY_DESCRIPTION && which != FT_OPEN_BY_SERIAL_NUMBER) {
             return FT_INVALID_PARAMETER;
         }
-        return Wirelog::Adapter::ListAll(pArg1, pArg2, which);
+        return Wirelog::d2xx::ListAll(pArg1, pArg2, which);
     default:
         return FT_INVALID_PARAMETER;
     }
@@ -256,13 +256,13 @@ FTD2XX_API FT_STATUS FTD2XX_CALL FT_Close(FT_HANDLE ftHandle) {
 }
 
 FTD2XX_API FT_STATUS FTD2XX_CALL FT_SetLatencyTimer(FT_HANDLE ftHandle, UCHAR ucLatency) {
-    return Wirelog::Adapter::WithPort(ftHandle,
-                                      [&](Port& port) { return port.SetLatencyTimer(ucLatency); });
+    return Wirelog::d2xx::WithPort(ftHandle,
+                                   [&](Port& port) { return port.SetLatencyTimer(ucLatency); });
 }
 
 FTD2XX_API FT_STATUS FTD2XX_CALL FT_SetEventNotification(FT_HANDLE ftHandle, DWORD Mask,
                                                          PVOID Param) {
-    return Wirelog::Adapter::WithPort(
+    return Wirelog::d2xx::WithPort(
         ftHandle, [&](Port& port) { return port.SetEventNotification(Mask, Param); });
 }
 
@@ -270,8 +270,8 @@ FTD2XX_API FT_STATUS FTD2XX_CALL FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD* dw
     if (dwRxBytes == nullptr) {
         return FT_INVALID_PARAMETER;
     }
-    return Wirelog::Adapter::WithPort(ftHandle,
-                                      [&](Port& port) { return port.GetQueueStatus(*dwRxBytes); });
+    return Wirelog::d2xx::WithPort(ftHandle,
+                                   [&](Port& port) { return port.GetQueueStatus(*dwRxBytes); });
 }
 
 FTD2XX_API FT_STATUS FTD2XX_CALL FT_Read(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToRead,
@@ -280,7 +280,7 @@ FTD2XX_API FT_STATUS FTD2XX_CALL FT_Read(FT_HANDLE ftHandle, LPVOID lpBuffer, DW
         return FT_INVALID_PARAMETER;
     }
     *lpBytesReturned = 0;
-    return Wirelog::Adapter::WithPort(ftHandle, [&](Port& port) {
+    return Wirelog::d2xx::WithPort(ftHandle, [&](Port& port) {
         return port.Read(static_cast<std::uint8_t*>(lpBuffer), dwBytesToRead, *lpBytesReturned);
     });
 }
@@ -291,7 +291,7 @@ FTD2XX_API FT_STATUS FTD2XX_CALL FT_Write(FT_HANDLE ftHandle, LPVOID lpBuffer, D
         return FT_INVALID_PARAMETER;
     }
     *lpBytesWritten = 0;
-    return Wirelog::Adapter::WithPort(ftHandle, [&](Port& port) {
+    return Wirelog::d2xx::WithPort(ftHandle, [&](Port& port) {
         return port.Write(static_cast<const std::uint8_t*>(lpBuffer), dwBytesToWrite,
                           *lpBytesWritten);
     });
@@ -307,8 +307,8 @@ WIRELOG_SIM_API int WirelogSim_DeviceCount(void) {
 
 WIRELOG_SIM_API int WirelogSim_SetFaults(int device, const char* faults) {
     const auto sim = Library::Instance().Sim(device);
-    Wirelog::Adapter::SimFaults parsed;
-    if (!sim || faults == nullptr || !Wirelog::Adapter::ParseSimFaults(faults, parsed)) {
+    Wirelog::d2xx::SimFaults parsed;
+    if (!sim || faults == nullptr || !Wirelog::d2xx::ParseSimFaults(faults, parsed)) {
         return -1;
     }
     sim->SetFaults(parsed);

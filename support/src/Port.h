@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 class Port {
 public:
@@ -30,4 +30,4 @@ struct DeviceInfo {
     bool readable = true; // false when the device's strings could not be read
 };
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

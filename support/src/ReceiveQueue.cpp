@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 namespace {
 constexpr std::size_t kInitialRing = std::size_t{64} << 10;
@@ -135,4 +135,4 @@ void SignalEvent(void* event) {
 #endif
 }
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

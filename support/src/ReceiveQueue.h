@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 class ReceiveQueue {
 public:
@@ -66,4 +66,4 @@ private:
 // EVENT_HANDLE's mutex is taken, iVar set and eCondVar signalled.
 void SignalEvent(void* event);
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

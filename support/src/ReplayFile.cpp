@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 std::shared_ptr<const std::vector<TimedBatch>> LoadReplayFile(const std::string& path,
                                                               std::string& problem) {
@@ -27,4 +27,4 @@ std::shared_ptr<const std::vector<TimedBatch>> LoadReplayFile(const std::string&
     return batches;
 }
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

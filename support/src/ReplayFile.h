@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 // The batches of a timed-batch file, or null with `problem` set when it cannot be read.
 std::shared_ptr<const std::vector<TimedBatch>> LoadReplayFile(const std::string& path,
                                                               std::string& problem);
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

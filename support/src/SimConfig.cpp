@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 namespace {
 
@@ -180,4 +180,4 @@ bool ParseSimFaults(std::string_view text, SimFaults& faults) {
     return true;
 }
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

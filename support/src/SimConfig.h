@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 enum class ReadFault { None, Fail, Half, Zero, Block };
 enum class StreamKind { Demo, Idle, Replay };
@@ -41,4 +41,4 @@ std::optional<SimConfig> ParseSimConfig(std::string_view text);
 // the text is malformed, leaving faults unchanged.
 bool ParseSimFaults(std::string_view text, SimFaults& faults);
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 namespace {
 
@@ -372,4 +372,4 @@ void SimPort::Close() {
     device_->Close(session_);
 }
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

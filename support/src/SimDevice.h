@@ -13,7 +13,7 @@
 #include <mutex>
 #include <vector>
 
-namespace Wirelog::Adapter {
+namespace Wirelog::d2xx {
 
 class SimDevice : public std::enable_shared_from_this<SimDevice> {
 public:
@@ -87,4 +87,4 @@ private:
     std::uint64_t session_;
 };
 
-} // namespace Wirelog::Adapter
+} // namespace Wirelog::d2xx

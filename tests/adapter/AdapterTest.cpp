@@ -18,39 +18,37 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-struct Reports {
-    std::mutex mutex;
-    std::vector<std::string> texts;
-    AdapterLibrary::Report Sink() {
-        return [this](const std::string& text) {
-            std::lock_guard lock(mutex);
-            texts.push_back(text);
-        };
-    }
-};
-
+// Runs in a directory of its own, the current directory while it runs.
 class AdapterTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("wirelog-adapter-" + std::to_string(getpid()));
-        fs::remove_all(dir);
         fs::create_directories(dir);
-        previous = fs::current_path();
         fs::current_path(dir);
     }
     void TearDown() override {
         fs::current_path(previous);
         fs::remove_all(dir);
     }
-    fs::path dir, previous;
+    AdapterLibrary::Report Sink() {
+        return [this](const std::string& text) {
+            std::lock_guard lock(mutex);
+            reports.push_back(text);
+        };
+    }
+
+    const fs::path previous = fs::current_path();
+    const fs::path dir =
+        fs::temp_directory_path() / ("wirelog-adapter-" + std::to_string(getpid()));
+    std::mutex mutex;
+    std::vector<std::string> reports;
 };
 
 TEST_F(AdapterTest, AFileThatCannotBeLoadedIsReportedOnceAndEveryCallFails) {
     std::ofstream("junk.dll") << "not a shared library";
     // "libc.so.6" is found along the loader's search path, which the binding must never use.
     for (const std::string path : {"junk.dll", "/nonexistent/wirlg000.dll", "libc.so.6"}) {
-        Reports reports;
-        AdapterLibrary library(path, reports.Sink());
+        reports.clear();
+        AdapterLibrary library(path, Sink());
         DWORD count = 0;
         FT_HANDLE handle = nullptr;
         std::uint8_t bytes[2] = {};
@@ -60,17 +58,17 @@ TEST_F(AdapterTest, AFileThatCannotBeLoadedIsReportedOnceAndEveryCallFails) {
             EXPECT_NE(library.Write(handle, bytes, 2, &count), FT_OK);
             EXPECT_NE(library.Read(handle, bytes, 2, &count), FT_OK);
         }
-        ASSERT_EQ(reports.texts.size(), 1u) << path;
-        EXPECT_NE(reports.texts[0].find("Couldn't load"), std::string::npos);
-        EXPECT_NE(reports.texts[0].find(path), std::string::npos) << reports.texts[0];
+        ASSERT_EQ(reports.size(), 1u) << path;
+        EXPECT_NE(reports[0].find("Couldn't load"), std::string::npos);
+        EXPECT_NE(reports[0].find(path), std::string::npos) << reports[0];
     }
 }
 
-TEST_F(AdapterTest, AMissingFunctionIsReportedOnceByNameEvenWhenFirstCalledConcurrently) {
-    Reports reports;
-    AdapterLibrary library(WIRELOG_TEST_PARTIAL_ADAPTER, reports.Sink());
+TEST_F(AdapterTest, ABareNameBindsFromTheCurrentDirectoryAndAMissingFunctionIsReportedOnce) {
+    fs::copy_file(WIRELOG_TEST_PARTIAL_ADAPTER, AdapterLibrary::kDefaultFile);
+    AdapterLibrary library(AdapterLibrary::kDefaultFile, Sink());
     std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
+    std::vector<std::thread> threads; // the first calls, all at once
     for (int i = 0; i < 8; ++i)
         threads.emplace_back([&] {
             std::uint8_t buffer[4];
@@ -82,23 +80,12 @@ TEST_F(AdapterTest, AMissingFunctionIsReportedOnceByNameEvenWhenFirstCalledConcu
     EXPECT_EQ(failures.load(), 8);
     const AdapterFunction read[] = {AdapterFunction::Read};
     library.BindNow(read);
-    ASSERT_EQ(reports.texts.size(), 1u);
-    EXPECT_NE(reports.texts[0].find("FT_Read"), std::string::npos) << reports.texts[0];
-    EXPECT_NE(reports.texts[0].find(WIRELOG_TEST_PARTIAL_ADAPTER), std::string::npos);
-
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("FT_Read"), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].find(AdapterLibrary::kDefaultFile), std::string::npos) << reports[0];
     DWORD count = 0;
     EXPECT_EQ(library.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
     EXPECT_EQ(count, 3u) << "the functions that are there still work";
-}
-
-TEST_F(AdapterTest, ABareFileNameIsTakenFromTheCurrentDirectory) {
-    fs::copy_file(WIRELOG_TEST_PARTIAL_ADAPTER, AdapterLibrary::kDefaultFile);
-    Reports reports;
-    AdapterLibrary library(AdapterLibrary::kDefaultFile, reports.Sink());
-    DWORD count = 0;
-    EXPECT_EQ(library.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
-    EXPECT_EQ(count, 3u);
-    EXPECT_TRUE(reports.texts.empty());
 }
 
 TEST(NotifyEventTest, ASignalWakesOneWaitAndResetsItself) {

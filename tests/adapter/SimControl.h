@@ -15,10 +15,6 @@ inline constexpr const char* kAdapterLibraryPath = WIRELOG_TEST_ADAPTER_LIBRARY;
 
 class SimControl {
 public:
-    SimControl() : library_(dlopen(kAdapterLibraryPath, RTLD_NOW | RTLD_LOCAL)) {
-        if (library_ == nullptr)
-            throw std::runtime_error(std::string("cannot load ") + kAdapterLibraryPath);
-    }
     void Configure(const std::string& text) {
         Check(Call<decltype(&WirelogSim_Configure)>("WirelogSim_Configure")(text.c_str()), text);
     }
@@ -37,17 +33,17 @@ public:
     }
 
 private:
-    template <class Fn> Fn Call(const char* name) {
-        if (void* address = dlsym(library_, name))
+    // The file stays loaded: the binding under test holds it too.
+    template <class Fn> static Fn Call(const char* name) {
+        static void* const library = dlopen(kAdapterLibraryPath, RTLD_NOW | RTLD_LOCAL);
+        if (void* address = library != nullptr ? dlsym(library, name) : nullptr)
             return reinterpret_cast<Fn>(address);
-        throw std::runtime_error(std::string("the adapter library lacks ") + name);
+        throw std::runtime_error(std::string("cannot bind ") + name + " in " + kAdapterLibraryPath);
     }
     static void Check(int result, const std::string& what) {
         if (result != 0)
             throw std::runtime_error("simulator refused: " + what);
     }
-
-    void* library_; // stays loaded: the binding under test holds it too
 };
 
 } // namespace Wirelog::test

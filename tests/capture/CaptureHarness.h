@@ -19,21 +19,17 @@ namespace Wirelog::test {
 struct AdapterCall {
     AdapterFunction function;
     FT_HANDLE handle = nullptr;
-    DWORD argument = 0; // request, size, latency or mask
-    DWORD result = 0;   // bytes read or queued
+    DWORD argument = 0; // request, size, latency, mask or device index
     FT_STATUS status = FT_OK;
-    PVOID param = nullptr;
-    std::uint8_t firstByte = 0;
-    std::int64_t clockAtCall = 0; // the capture clock's latest reading
-    std::thread::id thread{};
+    DWORD result = 0; // bytes read or queued
+    std::thread::id thread = std::this_thread::get_id();
 };
 
 // Forwards to the real binding and records each call made with a handle. Also counts the
 // complete events among the bytes read, independently of the framing under test.
 class RecordingAdapter final : public Adapter {
 public:
-    RecordingAdapter(Adapter& inner, const std::atomic<std::int64_t>& clock)
-        : inner_(inner), clock_(clock) {}
+    explicit RecordingAdapter(Adapter& inner) : inner_(inner) {}
 
     std::atomic<bool> throwOnRead{false};
 
@@ -41,49 +37,41 @@ public:
         return inner_.ListDevices(a, b, flags);
     }
     FT_STATUS Open(int index, FT_HANDLE* h) override {
-        return Log({AdapterFunction::Open, nullptr, DWORD(index)}, inner_.Open(index, h));
+        return Log({AdapterFunction::Open, nullptr, DWORD(index), inner_.Open(index, h)});
     }
     FT_STATUS Close(FT_HANDLE h) override {
-        return Log({AdapterFunction::Close, h}, inner_.Close(h));
+        return Log({AdapterFunction::Close, h, 0, inner_.Close(h)});
     }
     FT_STATUS SetLatencyTimer(FT_HANDLE h, UCHAR ms) override {
-        return Log({AdapterFunction::SetLatencyTimer, h, ms}, inner_.SetLatencyTimer(h, ms));
+        return Log({AdapterFunction::SetLatencyTimer, h, ms, inner_.SetLatencyTimer(h, ms)});
     }
     FT_STATUS SetEventNotification(FT_HANDLE h, DWORD mask, PVOID param) override {
-        AdapterCall call{AdapterFunction::SetEventNotification, h, mask};
-        call.param = param;
-        return Log(call, inner_.SetEventNotification(h, mask, param));
+        const FT_STATUS status = inner_.SetEventNotification(h, mask, param);
+        return Log({AdapterFunction::SetEventNotification, h, mask, status});
     }
     FT_STATUS GetQueueStatus(FT_HANDLE h, DWORD* queued) override {
         const FT_STATUS status = inner_.GetQueueStatus(h, queued);
-        return Log({AdapterFunction::GetQueueStatus, h, 0, *queued}, status);
+        return Log({AdapterFunction::GetQueueStatus, h, 0, status, *queued});
     }
     FT_STATUS Read(FT_HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD got) override {
-        AdapterCall call{AdapterFunction::Read, h, toRead};
-        call.clockAtCall = clock_.load();
-        if (throwOnRead.load()) {
-            Log(call, FT_OTHER_ERROR);
+        if (throwOnRead) {
+            Log({AdapterFunction::Read, h, toRead, FT_OTHER_ERROR});
             throw std::runtime_error("adapter fault");
         }
         const FT_STATUS status = inner_.Read(h, buffer, toRead, got);
         const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-        if (status == FT_OK) {
-            call.result = *got;
-            call.firstByte = *got > 0 ? bytes[0] : 0;
-            std::lock_guard lock(mutex_);
-            for (DWORD i = 0; i < *got; ++i) {
-                const bool valueDue = valueDue_;
-                valueDue_ = !valueDue && bytes[i] >= 7 && bytes[i] <= 16;
-                completeEvents_ += !valueDue_;
-            }
-            bytesRead_ += *got;
+        std::lock_guard lock(mutex_);
+        for (DWORD i = 0; status == FT_OK && i < *got; ++i) {
+            valueDue_ = !valueDue_ && bytes[i] >= 7 && bytes[i] <= 16;
+            completeEvents_ += !valueDue_;
+            ++bytesRead_;
         }
-        return Log(call, status);
+        return LogLocked({AdapterFunction::Read, h, toRead, status, status == FT_OK ? *got : 0});
     }
     FT_STATUS Write(FT_HANDLE h, LPVOID buffer, DWORD size, LPDWORD written) override {
-        AdapterCall call{AdapterFunction::Write, h, size};
-        call.firstByte = static_cast<const std::uint8_t*>(buffer)[0];
-        return Log(call, inner_.Write(h, buffer, size, written));
+        const DWORD first = static_cast<const std::uint8_t*>(buffer)[0];
+        return Log(
+            {AdapterFunction::Write, h, size, inner_.Write(h, buffer, size, written), first});
     }
 
     std::vector<AdapterCall> Calls(std::size_t from = 0) const {
@@ -111,12 +99,13 @@ public:
     }
 
 private:
-    FT_STATUS Log(AdapterCall call, FT_STATUS status) {
-        call.status = status;
-        call.thread = std::this_thread::get_id();
+    FT_STATUS Log(const AdapterCall& call) {
         std::lock_guard lock(mutex_);
+        return LogLocked(call);
+    }
+    FT_STATUS LogLocked(const AdapterCall& call) {
         calls_.push_back(call);
-        return status;
+        return call.status;
     }
     template <class Get> std::invoke_result_t<Get> Locked(Get get) const {
         std::lock_guard lock(mutex_);
@@ -124,7 +113,6 @@ private:
     }
 
     Adapter& inner_;
-    const std::atomic<std::int64_t>& clock_;
     mutable std::mutex mutex_;
     std::vector<AdapterCall> calls_;
     std::uint64_t bytesRead_ = 0, completeEvents_ = 0;
@@ -159,7 +147,8 @@ public:
             drained.push_back(MyEvents[myevtTail++]);
     }
     // Drains after every refresh request (and every few milliseconds, for conditions that
-    // change without one) until done() holds; false when the time ran out.
+    // change without one) until done() holds, then once more for what was stored while done()
+    // was being decided; false when the time ran out.
     bool DrainUntil(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         for (Drain(); !done(); Drain()) {
@@ -170,6 +159,7 @@ public:
             changed_.wait_for(lock, std::chrono::milliseconds(5),
                               [&] { return refreshes_ != seen; });
         }
+        Drain();
         return true;
     }
     std::optional<Message> WaitMessage() {

@@ -1,6 +1,7 @@
 #pragma once
-// Runs wirelog-cli as a child process with a chosen environment and working directory, and
-// collects its output and exit status. A child that hangs is left to the test's time-out.
+// Runs wirelog-cli as a user runs it: a child process with its own arguments, environment and
+// working directory, standard input from a file, standard output through a pipe (or into a
+// file), standard error collected. A child that hangs is left to the test's time-out.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -20,9 +21,17 @@ extern char** environ;
 
 namespace Wirelog::test {
 
+inline std::string ReadFile(const std::filesystem::path& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
 struct CliRun {
     std::vector<std::string> args;
-    std::map<std::string, std::string> env;   // an empty value removes the variable
+    std::map<std::string, std::string> env; // an empty value removes the variable
+    std::string in = "/dev/null";
+    std::string out;                          // a file for standard output; empty: captured
     std::string directory;                    // empty: the test's own
     std::function<void(pid_t)> onFirstOutput; // once, when standard output first has bytes
 };
@@ -33,7 +42,7 @@ struct CliResult {
 };
 
 inline CliResult RunCli(const CliRun& run) {
-    std::vector<std::string> texts{WIRELOG_TEST_CLI};
+    std::vector<std::string> texts{WIRELOG_CLI_PATH};
     texts.insert(texts.end(), run.args.begin(), run.args.end());
     const std::size_t envStart = texts.size();
     for (char** var = environ; *var != nullptr; ++var)
@@ -48,14 +57,21 @@ inline CliResult RunCli(const CliRun& run) {
     argv.push_back(nullptr);
     envp.push_back(nullptr);
 
-    const std::string errFile =
+    const auto errFile =
         std::filesystem::temp_directory_path() / ("wirelog-cli-err-" + std::to_string(getpid()));
     int out[2];
     if (pipe(out) != 0)
         throw std::runtime_error("pipe");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 0, run.in.c_str(), O_RDONLY, 0);
+    if (run.out.empty())
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, run.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, out[1]);
     posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     if (!run.directory.empty())
@@ -78,9 +94,7 @@ inline CliResult RunCli(const CliRun& run) {
     int status = 0;
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ostringstream err;
-    err << std::ifstream(errFile).rdbuf();
-    result.err = err.str();
+    result.err = ReadFile(errFile);
     std::filesystem::remove(errFile);
     return result;
 }
