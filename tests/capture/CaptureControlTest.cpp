@@ -193,21 +193,6 @@ TEST_F(CaptureControlTest, AReaderHeldByAMessageIsAbortedForGoodAndTheModuleStil
     EXPECT_EQ(sim.Stats(0).open, 0u);
 }
 
-TEST_F(CaptureControlTest, AFullBufferKeepsTheFirst999999EventsAndTheNextCaptureStartsOver) {
-    Make();
-    Start();
-    MyEvents[kEventCapacity] = TWIevent{0xEE, 0xEE, -1};
-    ASSERT_TRUE(Send(std::vector<std::uint8_t>(kEventCapacity + 10, 0x04)));
-    EXPECT_EQ(owner.drained.size(), kEventCapacity);
-    EXPECT_EQ(Events(kEventCapacity - 1), (std::vector<Event>{{4, 0}}));
-    EXPECT_EQ(MyEvents[kEventCapacity].cmd, 0xEE) << "the last slot is never written";
-    capture->StopCapture();
-    Start();
-    ASSERT_TRUE(Send({0x02}));
-    EXPECT_EQ(Events(0), (std::vector<Event>{{0, 0}, {2, 0}}));
-    EXPECT_EQ(myevtHead.load(), 2u);
-}
-
 TEST_F(CaptureControlTest, ClosingTheModuleMidReadNeverUsesTheClosedHandle) {
     Make("hw:off;dev:rate=400000");
     for (std::uint32_t round = 1; round <= 30; ++round) {

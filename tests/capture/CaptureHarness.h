@@ -12,9 +12,14 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
-#include <type_traits>
 
 namespace Wirelog::test {
+
+// Runs get() under the mutex and returns its result.
+template <class Get> auto Locked(std::mutex& mutex, Get get) {
+    std::lock_guard lock(mutex);
+    return get();
+}
 
 struct AdapterCall {
     AdapterFunction function;
@@ -28,6 +33,8 @@ struct AdapterCall {
 // Forwards to the real binding and records each call made with a handle. Also counts the
 // complete events among the bytes read, independently of the framing under test.
 class RecordingAdapter final : public Adapter {
+    using Fn = AdapterFunction;
+
 public:
     explicit RecordingAdapter(Adapter& inner) : inner_(inner) {}
 
@@ -37,83 +44,73 @@ public:
         return inner_.ListDevices(a, b, flags);
     }
     FT_STATUS Open(int index, FT_HANDLE* h) override {
-        return Log({AdapterFunction::Open, nullptr, DWORD(index), inner_.Open(index, h)});
+        return Log({Fn::Open, nullptr, DWORD(index), inner_.Open(index, h)});
     }
-    FT_STATUS Close(FT_HANDLE h) override {
-        return Log({AdapterFunction::Close, h, 0, inner_.Close(h)});
-    }
+    FT_STATUS Close(FT_HANDLE h) override { return Log({Fn::Close, h, 0, inner_.Close(h)}); }
     FT_STATUS SetLatencyTimer(FT_HANDLE h, UCHAR ms) override {
-        return Log({AdapterFunction::SetLatencyTimer, h, ms, inner_.SetLatencyTimer(h, ms)});
+        return Log({Fn::SetLatencyTimer, h, ms, inner_.SetLatencyTimer(h, ms)});
     }
     FT_STATUS SetEventNotification(FT_HANDLE h, DWORD mask, PVOID param) override {
-        const FT_STATUS status = inner_.SetEventNotification(h, mask, param);
-        return Log({AdapterFunction::SetEventNotification, h, mask, status});
+        return Log(
+            {Fn::SetEventNotification, h, mask, inner_.SetEventNotification(h, mask, param)});
     }
     FT_STATUS GetQueueStatus(FT_HANDLE h, DWORD* queued) override {
         const FT_STATUS status = inner_.GetQueueStatus(h, queued);
-        return Log({AdapterFunction::GetQueueStatus, h, 0, status, *queued});
+        return Log({Fn::GetQueueStatus, h, 0, status, *queued});
     }
     FT_STATUS Read(FT_HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD got) override {
         if (throwOnRead) {
-            Log({AdapterFunction::Read, h, toRead, FT_OTHER_ERROR});
+            Log({Fn::Read, h, toRead, FT_OTHER_ERROR});
             throw std::runtime_error("adapter fault");
         }
         const FT_STATUS status = inner_.Read(h, buffer, toRead, got);
-        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+        const DWORD count = status == FT_OK ? *got : 0;
         std::lock_guard lock(mutex_);
-        for (DWORD i = 0; status == FT_OK && i < *got; ++i) {
-            valueDue_ = !valueDue_ && bytes[i] >= 7 && bytes[i] <= 16;
+        for (DWORD i = 0; i < count; ++i) {
+            const std::uint8_t byte = static_cast<const std::uint8_t*>(buffer)[i];
+            valueDue_ = !valueDue_ && byte >= 7 && byte <= 16;
             completeEvents_ += !valueDue_;
-            ++bytesRead_;
         }
-        return LogLocked({AdapterFunction::Read, h, toRead, status, status == FT_OK ? *got : 0});
+        bytesRead_ += count;
+        calls_.push_back({Fn::Read, h, toRead, status, count});
+        return status;
     }
     FT_STATUS Write(FT_HANDLE h, LPVOID buffer, DWORD size, LPDWORD written) override {
-        const DWORD first = static_cast<const std::uint8_t*>(buffer)[0];
-        return Log(
-            {AdapterFunction::Write, h, size, inner_.Write(h, buffer, size, written), first});
+        return Log({Fn::Write, h, size, inner_.Write(h, buffer, size, written)});
     }
 
-    std::vector<AdapterCall> Calls(std::size_t from = 0) const {
-        std::lock_guard lock(mutex_);
-        return {calls_.begin() + static_cast<std::ptrdiff_t>(from), calls_.end()};
+    std::vector<AdapterCall> Calls(std::size_t from = 0) {
+        return Locked(mutex_, [&] {
+            return std::vector<AdapterCall>(calls_.begin() + std::ptrdiff_t(from), calls_.end());
+        });
     }
-    std::size_t CallCount() const {
-        return Locked([&] { return calls_.size(); });
+    std::size_t CallCount() {
+        return Locked(mutex_, [&] { return calls_.size(); });
     }
-    std::uint64_t BytesRead() const {
-        return Locked([&] { return bytesRead_; });
+    std::uint64_t BytesRead() {
+        return Locked(mutex_, [&] { return bytesRead_; });
     }
-    std::uint64_t CompleteEventsRead() const {
-        return Locked([&] { return completeEvents_; });
+    std::uint64_t CompleteEventsRead() {
+        return Locked(mutex_, [&] { return completeEvents_; });
     }
     // After a read, its framing and refresh request are done once the queue is asked again.
-    bool LastCallAskedTheQueue() const {
-        std::lock_guard lock(mutex_);
-        return !calls_.empty() && calls_.back().function == AdapterFunction::GetQueueStatus;
+    bool LastCallAskedTheQueue() {
+        return Locked(mutex_, [&] {
+            return !calls_.empty() && calls_.back().function == Fn::GetQueueStatus;
+        });
     }
     void ResetStream() {
-        std::lock_guard lock(mutex_);
-        completeEvents_ = 0;
-        valueDue_ = false;
+        Locked(mutex_, [&] { completeEvents_ = 0, valueDue_ = false; });
     }
 
 private:
     FT_STATUS Log(const AdapterCall& call) {
-        std::lock_guard lock(mutex_);
-        return LogLocked(call);
-    }
-    FT_STATUS LogLocked(const AdapterCall& call) {
-        calls_.push_back(call);
+        Locked(mutex_, [&] { calls_.push_back(call); });
         return call.status;
-    }
-    template <class Get> std::invoke_result_t<Get> Locked(Get get) const {
-        std::lock_guard lock(mutex_);
-        return get();
     }
 
     Adapter& inner_;
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::vector<AdapterCall> calls_;
     std::uint64_t bytesRead_ = 0, completeEvents_ = 0;
     bool valueDue_ = false;
@@ -134,13 +131,11 @@ public:
                     Push([&] { messages_.push_back({text, std::move(closed)}); });
                 }};
     }
-    std::uint64_t Refreshes() const {
-        std::lock_guard lock(mutex_);
-        return refreshes_;
+    std::uint64_t Refreshes() {
+        return Locked(mutex_, [&] { return refreshes_; });
     }
-    std::size_t PendingMessages() const {
-        std::lock_guard lock(mutex_);
-        return messages_.size();
+    std::size_t PendingMessages() {
+        return Locked(mutex_, [&] { return messages_.size(); });
     }
     void Drain() {
         while (myevtTail < myevtHead.load(std::memory_order_acquire))
@@ -175,14 +170,11 @@ public:
 
 private:
     template <class Change> void Push(Change change) {
-        {
-            std::lock_guard lock(mutex_);
-            change();
-        }
+        Locked(mutex_, change);
         changed_.notify_all();
     }
 
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable changed_;
     std::uint64_t refreshes_ = 0;
     std::deque<Message> messages_;

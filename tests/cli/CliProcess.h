@@ -4,7 +4,6 @@
 // file), standard error collected. A child that hangs is left to the test's time-out.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,8 +15,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace Wirelog::test {
 
@@ -42,45 +39,39 @@ struct CliResult {
 };
 
 inline CliResult RunCli(const CliRun& run) {
-    std::vector<std::string> texts{WIRELOG_CLI_PATH};
-    texts.insert(texts.end(), run.args.begin(), run.args.end());
-    const std::size_t envStart = texts.size();
-    for (char** var = environ; *var != nullptr; ++var)
-        if (run.env.count(std::string(*var).substr(0, std::string(*var).find('='))) == 0)
-            texts.push_back(*var);
-    for (const auto& [name, value] : run.env)
-        if (!value.empty())
-            texts.push_back(name + "=" + value);
-    std::vector<char*> argv, envp;
-    for (std::size_t i = 0; i < texts.size(); ++i)
-        (i < envStart ? argv : envp).push_back(texts[i].data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-
     const auto errFile =
         std::filesystem::temp_directory_path() / ("wirelog-cli-err-" + std::to_string(getpid()));
     int out[2];
     if (pipe(out) != 0)
         throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, run.in.c_str(), O_RDONLY, 0);
-    if (run.out.empty())
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    else
-        posix_spawn_file_actions_addopen(&actions, 1, run.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, out[1]);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    if (!run.directory.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, run.directory.c_str());
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = fork();
+    if (pid == 0) { // the child: its own streams, directory and environment, then the program
+        const auto redirect = [](const std::string& path, int flags, int fd) {
+            const int file = open(path.c_str(), flags, 0644);
+            dup2(file, fd);
+            close(file);
+        };
+        redirect(run.in, O_RDONLY, 0);
+        if (run.out.empty())
+            dup2(out[1], 1);
+        else
+            redirect(run.out, O_WRONLY | O_CREAT | O_TRUNC, 1);
+        redirect(errFile.string(), O_WRONLY | O_CREAT | O_TRUNC, 2);
+        close(out[0]);
+        close(out[1]);
+        if (!run.directory.empty() && chdir(run.directory.c_str()) != 0)
+            _exit(127);
+        for (const auto& [name, value] : run.env)
+            value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
+        std::vector<char*> argv{const_cast<char*>(WIRELOG_CLI_PATH)};
+        for (const std::string& arg : run.args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
     close(out[1]);
-    if (spawned != 0)
+    if (pid < 0)
         throw std::runtime_error("cannot start wirelog-cli");
 
     CliResult result;
