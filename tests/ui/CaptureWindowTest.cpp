@@ -154,29 +154,22 @@ TEST_F(WindowCaptureTest, ScanSelectionModeAndSaveLogEndACaptureWithoutTheStopCo
     EXPECT_TRUE(messages.all.empty());
 }
 
-// The reader waits for its box while the window goes on; STOP while the box is open ends the
-// capture at once, and the next capture works.
-TEST_F(WindowCaptureTest, AReadersMessageRepeatsUntilStopWhichWorksWhileItIsOpen) {
+// STOP works while the reader waits for the user to close its box, and the next capture works.
+TEST_F(WindowCaptureTest, StopWorksWhileTheReadersMessageIsOpen) {
     Open("hw:off;dev:stream=idle");
     Start();
     sim.SetFaults(0, "read=fail");
     ASSERT_TRUE(sim.Inject(0, {0x01}));
-    for (const std::size_t shown : {1u, 2u}) {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return messages.all.size() == shown; }));
-        EXPECT_EQ(messages.all.back().text, "RError!");
-        ASSERT_TRUE(messages.all.back().closed);
-        if (shown == 1)
-            messages.all.back().closed();
-    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.all.empty(); }));
     Button("btnStartStop").click();
     EXPECT_EQ(State(), "START, Save Log enabled");
     EXPECT_EQ(sim.Stats(0).open, 0u);
+    ASSERT_TRUE(messages.all.back().closed);
     messages.all.back().closed();
-
     sim.SetFaults(0, "");
     Start();
     Send({0x02}, {kMonitoring, kStopLine});
-    EXPECT_EQ(messages.all.size(), 2u);
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{"RError!"});
 }
 
 } // namespace
