@@ -16,24 +16,29 @@
 namespace Wirelog {
 namespace {
 
+// The box as the user sees it, closed by its one button.
+void ExpectTheBoxAndClickOk(QMessageBox& box) {
+    EXPECT_EQ(box.windowTitle(), "Wirelog");
+    EXPECT_EQ(box.text(), "RError!");
+    EXPECT_EQ(box.icon(), QMessageBox::NoIcon);
+    EXPECT_EQ(box.buttons().size(), 1);
+    EXPECT_EQ(box.parentWidget(), nullptr);
+    QTest::mouseClick(box.button(QMessageBox::Ok), Qt::LeftButton);
+}
+
 TEST(MessageBoxTest, ShowsAModalBoxWithOneOkButtonNoIconAndNoOwner) {
-    QMessageBox* seen = nullptr;
+    bool seen = false;
     QTimer user;
     QObject::connect(&user, &QTimer::timeout, [&] {
-        seen = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (seen == nullptr)
-            return;
-        user.stop();
-        EXPECT_EQ(seen->windowTitle(), "Wirelog");
-        EXPECT_EQ(seen->text(), "RError!");
-        EXPECT_EQ(seen->icon(), QMessageBox::NoIcon);
-        EXPECT_EQ(seen->buttons().size(), 1);
-        EXPECT_EQ(seen->parentWidget(), nullptr);
-        QTest::mouseClick(seen->button(QMessageBox::Ok), Qt::LeftButton);
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            seen = true;
+            user.stop();
+            ExpectTheBoxAndClickOk(*box);
+        }
     });
     user.start(0);
     EXPECT_EQ(MessageBox(nullptr, "RError!", kMessageCaption, kMessageOk), kMessageResultOk);
-    EXPECT_NE(seen, nullptr) << "no modal box was shown";
+    EXPECT_TRUE(seen) << "no modal box was shown";
 }
 
 // The reader's box: asked for on the reader's thread, which must never wait for the window
@@ -52,13 +57,9 @@ TEST(MessageBoxTest, ABoxThatBlocksNothingReportsItsClosing) {
     EXPECT_TRUE(shown().isNull()) << "shown on the reader's thread";
     ASSERT_TRUE(QTest::qWaitFor([&] { return !shown().isNull(); }));
     const QPointer<QMessageBox> box = shown();
-    EXPECT_EQ(box->windowTitle(), "Wirelog");
-    EXPECT_EQ(box->text(), "RError!");
-    EXPECT_EQ(box->buttons().size(), 1);
-    EXPECT_EQ(box->windowModality(), Qt::NonModal);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(closed, 0);
-    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    ExpectTheBoxAndClickOk(*box);
     EXPECT_EQ(closed, 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return box.isNull(); })) << "the closed box lingers";
 }

@@ -3,32 +3,20 @@
 #include "EventBuffer.h"
 #include "ViewTWI.h"
 
-#include <QAbstractItemModel>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
-#include <QTest>
 
 #include <csignal>
 
 namespace Wirelog::testing {
 
-WindowFixture::WindowFixture() {
-    if (!dir_.isValid() ||
-        !QFile::link(QString::fromUtf8(WIRELOG_TEST_ADAPTER_LIBRARY), File(kSupportLibraryFile)))
-        throw std::runtime_error("cannot prepare the scratch directory");
-    sim.Configure("hw:off");
-}
-
-QString WindowFixture::File(const char* name) const {
-    return QDir(dir_.path()).filePath(QString::fromUtf8(name));
-}
-
-std::unique_ptr<Form1> WindowFixture::MakeWindow() {
-    _isRunning = true;
-    return std::make_unique<Form1>(
-        SupportLibraryDeployment{dir_.path(), [] { return QByteArray(); }});
+std::vector<std::string> RecordedMessages::Texts() const {
+    std::vector<std::string> texts;
+    for (const MessageRequest& message : all)
+        texts.push_back(message.text);
+    return texts;
 }
 
 QStringList Rows(const QAbstractItemModel& model) {
@@ -38,22 +26,21 @@ QStringList Rows(const QAbstractItemModel& model) {
     return rows;
 }
 
-void StartNewCapture() {
-    ResetEventBuffer();
-    ResetDecoder();
-}
-
 QByteArray ReadFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+void StartNewCapture() {
+    ResetEventBuffer();
+    ResetDecoder();
 }
 
 ScopedFileSizeLimit::ScopedFileSizeLimit(rlim_t bytes) {
     getrlimit(RLIMIT_FSIZE, &previous_);
     previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
     rlimit limited = previous_;
-    if (bytes > 0)
-        limited.rlim_cur = bytes;
+    limited.rlim_cur = bytes;
     if (setrlimit(RLIMIT_FSIZE, &limited) != 0)
         throw std::runtime_error("cannot limit the file size");
 }
@@ -63,22 +50,49 @@ ScopedFileSizeLimit::~ScopedFileSizeLimit() {
     std::signal(SIGXFSZ, previousHandler_);
 }
 
-void CaptureWindowTest::Open(const std::string& modules) {
-    fixture.sim.Configure(modules);
-    window = fixture.MakeWindow();
+UiTest::UiTest() {
+    if (!dir.isValid() ||
+        !QFile::link(QString::fromUtf8(WIRELOG_TEST_ADAPTER_LIBRARY), File(kSupportLibraryFile)))
+        throw std::runtime_error("cannot prepare the scratch directory");
+    sim.Configure("hw:off");
+}
+
+QString UiTest::File(const char* name) const {
+    return QDir(dir.path()).filePath(QString::fromUtf8(name));
+}
+
+std::unique_ptr<Form1> UiTest::MakeWindow() {
+    _isRunning = true;
+    return std::make_unique<Form1>(
+        SupportLibraryDeployment{dir.path(), [] { return QByteArray(); }});
+}
+
+void UiTest::Open(const std::string& modules) {
+    window.reset(); // one window, so one capture, at a time
+    sim.Configure(modules);
+    window = MakeWindow();
     window->show();
     QApplication::setActiveWindow(window.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
 }
 
-void CaptureWindowTest::Press(Qt::Key key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
+void UiTest::Press(Qt::Key key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
     QKeyEvent press(QEvent::KeyPress, key, modifiers, QString(), autoRepeat);
     QWidget* focus = QApplication::focusWidget();
     QApplication::sendEvent(focus != nullptr ? focus : window.get(), &press);
 }
 
-bool CaptureWindowTest::WaitForRows(int rows, int timeoutMs) {
-    return QTest::qWaitFor([&] { return Log().rowCount() >= rows; }, timeoutMs);
+void UiTest::ShowEvents(const std::vector<std::uint8_t>& codes) {
+    Press(Qt::Key_C);
+    StartNewCapture();
+    for (const std::uint8_t code : codes)
+        AppendEvent(code, 0, 0);
+    window->UpdateLoggingWindow();
+}
+
+std::string UiTest::State() {
+    return Button("btnStartStop").text().toStdString() +
+           (Button("bSave").isEnabled() ? ", Save Log enabled" : ", Save Log disabled");
 }
 
 } // namespace Wirelog::testing

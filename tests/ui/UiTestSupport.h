@@ -1,13 +1,17 @@
 #pragma once
-// Shared fixtures of the window tests.
+// The one fixture of the window tests: a scratch directory holding the built adapter library as
+// "wirlg000.dll" (so a window deploys nothing and binds the simulator), the recorded messages and
+// a window driven as the user drives it.
 #include "Deployment.h"
 #include "Form1.h"
 #include "MessageBox.h"
 #include "SimControl.h"
 
+#include <QAbstractItemModel>
 #include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -19,9 +23,6 @@
 
 #include <sys/resource.h>
 
-class QAbstractItemModel;
-
-// Readable failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
@@ -36,45 +37,25 @@ inline const std::string kNotActivated = "Couldn't activate the selected module.
 // Collects every message instead of showing it.
 class RecordedMessages {
 public:
-    const std::vector<MessageRequest>& All() const { return messages_; }
-    std::vector<std::string> Texts() const {
-        std::vector<std::string> texts;
-        for (const MessageRequest& message : messages_)
-            texts.push_back(message.text);
-        return texts;
-    }
+    std::vector<MessageRequest> all;
+    std::vector<std::string> Texts() const;
 
 private:
-    std::vector<MessageRequest> messages_;
-    ScopedMessageSink sink_{
-        [this](const MessageRequest& message) { messages_.push_back(message); }};
+    ScopedMessageSink sink_{[this](const MessageRequest& message) { all.push_back(message); }};
 };
 
-// A scratch directory whose "wirlg000.dll" is the built adapter library, so a window made on it
-// deploys nothing and binds the simulator. No module is attached until a test configures one.
-class WindowFixture {
-public:
-    WindowFixture();
-    std::unique_ptr<Form1> MakeWindow();
-    QString Directory() const { return dir_.path(); }
-    QString File(const char* name) const;
+template <typename T> T& Child(QObject& parent, const char* name) {
+    if (T* child = parent.findChild<T*>(QString::fromLatin1(name)))
+        return *child;
+    throw std::runtime_error(std::string("no control named ") + name);
+}
 
-    test::SimControl sim;
-
-private:
-    QTemporaryDir dir_;
-};
-
-// The rows of a model as text, in order.
 QStringList Rows(const QAbstractItemModel& model);
-
-// Empties the event buffer and forgets the decoder's stop time, as a new capture does.
+QByteArray ReadFile(const QString& path);
+// A new capture's start: an empty event buffer and a decoder with no stop time.
 void StartNewCapture();
 
-QByteArray ReadFile(const QString& path);
-
-// While alive, no file this process writes grows beyond `bytes`: a write past it fails as on a
-// full disk, without the signal that would end the process.
+// While alive, a write past `bytes` fails as on a full disk, without the ending signal.
 class ScopedFileSizeLimit {
 public:
     explicit ScopedFileSizeLimit(rlim_t bytes);
@@ -85,30 +66,28 @@ private:
     void (*previousHandler_)(int) = nullptr;
 };
 
-template <typename T> T& Child(QObject& parent, const char* name) {
-    T* child = parent.findChild<T*>(QString::fromLatin1(name));
-    if (child == nullptr)
-        throw std::runtime_error(std::string("no control named ") + name);
-    return *child;
-}
-
-// A shown, active window over simulated modules, driven as the user drives it.
-class CaptureWindowTest : public ::testing::Test {
+class UiTest : public ::testing::Test {
 protected:
+    UiTest();
+    std::unique_ptr<Form1> MakeWindow();
+    // A shown, active window over the simulated `modules`, in place of any earlier one.
     void Open(const std::string& modules);
+    QString File(const char* name) const;
     QPushButton& Button(const char* name) { return Child<QPushButton>(*window, name); }
     // Sent as the keyboard sends it: to the focused control, through the application's filters.
     void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = {}, bool autoRepeat = false);
     QAbstractItemModel& Log() { return *Child<LogView>(*window, "listBox1").model(); }
-    bool WaitForRows(int rows, int timeoutMs = 10'000);
-    // The capture state as the user sees it: the button's caption and whether Save Log works.
-    std::string State() {
-        return Button("btnStartStop").text().toStdString() +
-               (Button("bSave").isEnabled() ? ", Save Log enabled" : ", Save Log disabled");
+    bool WaitForRows(int rows) {
+        return QTest::qWaitFor([&] { return Log().rowCount() >= rows; }, 10'000);
     }
+    // The log cleared by the C key, then a new capture of these event codes refreshed into it.
+    void ShowEvents(const std::vector<std::uint8_t>& codes);
+    // The capture state as the user sees it: the button's caption and whether Save Log works.
+    std::string State();
 
     RecordedMessages messages;
-    WindowFixture fixture;
+    QTemporaryDir dir;
+    test::SimControl sim;
     std::unique_ptr<Form1> window;
 };
 

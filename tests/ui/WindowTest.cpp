@@ -1,14 +1,12 @@
-// The main window as the user meets it: controls, captions, geometry and its scaling, focus and
-// tab order, stacking, resizing, and the log list's settings.
+// The main window as the user meets it: controls, captions, geometry scaled by the font's
+// character cell, tab order, and the log list's behaviour on resizing.
 #include "AutoScale.h"
 #include "EventBuffer.h"
 #include "UiTestSupport.h"
 
 #include <QApplication>
 #include <QFontInfo>
-#include <QHeaderView>
 #include <QScrollBar>
-#include <QTest>
 
 namespace Wirelog::testing {
 namespace {
@@ -45,8 +43,7 @@ const ExpectedControl kControls[] = {
     {"listBox1", "QTableView", "", {16, 137, 627, 124}, false, true, true},
 };
 
-// The application font set, while this lives, to one whose character cell is exactly `cell`:
-// a pixel size for the height, letter spacing for the width.
+// The application font set, while this lives, to one whose character cell is exactly `cell`.
 class ApplicationFontWithCell {
 public:
     explicit ApplicationFontWithCell(QSize cell) : previous_(QApplication::font()) {
@@ -65,92 +62,64 @@ private:
     QFont previous_;
 };
 
-class WindowTest : public CaptureWindowTest {
-protected:
-    void SetUp() override { Open("hw:off"); }
-    QWidget& Control(const char* name) { return Child<QWidget>(*window, name); }
-    LogView& LogList() { return Child<LogView>(*window, "listBox1"); }
-};
+using WindowTest = UiTest;
 
-TEST_F(WindowTest, OpensWithEveryControlAsDesignedAndTabVisitsTheFiveInputControls) {
-    EXPECT_EQ(window->windowTitle(), "Wirelog (TM) Protocol Analyzer - v1.003");
-    EXPECT_EQ(window->objectName(), "Form1");
-    EXPECT_NE(window->minimumSize(), window->maximumSize()) << "the window must be resizable";
-    QStringList bottomToTop;
-    for (const ExpectedControl& expected : kControls) {
-        SCOPED_TRACE(expected.name);
-        QWidget& control = Control(expected.name);
-        EXPECT_TRUE(control.inherits(expected.kind));
-        EXPECT_EQ(control.property("text").toString(), expected.caption);
-        EXPECT_EQ(control.isVisible(), expected.shown);
-        EXPECT_EQ(control.isEnabled(), expected.enabled);
-        EXPECT_EQ(control.property("checked").toBool(), false);
-    }
-    EXPECT_EQ(Child<QListWidget>(*window, "lbDevices").selectionMode(),
-              QAbstractItemView::SingleSelection);
-    for (QObject* child : window->children())
-        if (child->isWidgetType() && !static_cast<QWidget*>(child)->isWindow())
-            bottomToTop.prepend(child->objectName());
-    EXPECT_EQ(bottomToTop,
-              (QStringList{"label4", "cbOption2", "cbOption1", "labelValue", "labelMaxCount",
-                           "tbValue", "tbMaxCount", "cbAutoScroll", "listBox1", "label3", "lbMode",
-                           "bSave", "label1", "bscan", "label2", "lbDevices", "btnStartStop"}));
-    QStringList visited;
-    for (int step = 0; step < 6; ++step) {
-        visited << QApplication::focusWidget()->objectName();
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    }
-    EXPECT_EQ(visited, (QStringList{"bscan", "lbDevices", "btnStartStop", "cbAutoScroll", "bSave",
-                                    "bscan"}));
-}
-
-// At the design cell every control sits exactly where the design puts it; at twice the cell
-// every position and size doubles, no shown controls overlap, and the log's font stays.
-TEST(WindowScalingTest, GeometryFollowsTheCharacterCellOfTheDefaultFont) {
-    WindowFixture fixture;
+// At the design cell every control sits where the design puts it, at twice the cell everything
+// doubles; shown controls never overlap and Tab visits the five input controls in order.
+TEST_F(WindowTest, ControlsFollowTheDesignScaledByTheCharacterCell) {
     for (const int factor : {1, 2}) {
         SCOPED_TRACE(factor);
         const ApplicationFontWithCell font(kDesignCell * factor);
         ASSERT_EQ(CharacterCell(QApplication::font()), kDesignCell * factor);
-        const auto window = fixture.MakeWindow();
+        Open("hw:off");
+        EXPECT_EQ(window->windowTitle(), "Wirelog (TM) Protocol Analyzer - v1.003");
         EXPECT_EQ(window->size(), QSize(657, 302) * factor);
+        EXPECT_NE(window->minimumSize(), window->maximumSize()) << "the window must be resizable";
         for (const ExpectedControl& expected : kControls) {
+            SCOPED_TRACE(expected.name);
             QWidget& control = Child<QWidget>(*window, expected.name);
-            EXPECT_EQ(control.pos(), expected.design.topLeft() * factor) << expected.name;
+            EXPECT_TRUE(control.inherits(expected.kind));
+            EXPECT_EQ(control.property("text").toString(), expected.caption);
+            EXPECT_EQ(control.isVisible(), expected.shown);
+            EXPECT_EQ(control.isEnabled(), expected.enabled);
+            EXPECT_FALSE(control.property("checked").toBool());
+            EXPECT_EQ(control.pos(), expected.design.topLeft() * factor);
             EXPECT_EQ(control.size(),
-                      expected.sizedToText ? control.sizeHint() : expected.design.size() * factor)
-                << expected.name;
+                      expected.sizedToText ? control.sizeHint() : expected.design.size() * factor);
             for (const ExpectedControl& other : kControls)
                 EXPECT_FALSE(
                     &other != &expected && expected.shown && other.shown &&
                     control.geometry().intersects(Child<QWidget>(*window, other.name).geometry()))
-                    << expected.name << " overlaps " << other.name;
+                    << "overlaps " << other.name;
         }
         EXPECT_EQ(Child<QWidget>(*window, "listBox1").font().pointSize(), 8);
+        QStringList visited;
+        for (int step = 0; step < 6; ++step) {
+            visited << QApplication::focusWidget()->objectName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        EXPECT_EQ(visited, (QStringList{"bscan", "lbDevices", "btnStartStop", "cbAutoScroll",
+                                        "bSave", "bscan"}));
     }
 }
 
-// Resizing moves only the log list's right and bottom edges. The list: a fixed-pitch face (the
-// generic fixed font is proportional on some systems), rows one line high, never a tab stop;
-// clicks toggle lines; sideways up to 600 pixels, or further when a line is longer: the longest
-// error lines are.
+// Resizing moves only the log list's right and bottom edges. The list: a fixed-pitch face, never
+// a tab stop, sideways up to 600 pixels or further when a line is longer (the longest error
+// lines are); a click toggles a line.
 TEST_F(WindowTest, TheLogListFollowsTheWindowsSizeAndScrollsToItsLongestLine) {
-    LogView& log = LogList();
+    Open("hw:off");
+    LogView& log = Child<LogView>(*window, "listBox1");
     EXPECT_TRUE(QFontInfo(log.font()).fixedPitch()) << QFontInfo(log.font()).family().toStdString();
-    EXPECT_EQ(log.font().families().value(0), "Lucida Sans Typewriter");
-    EXPECT_EQ(log.verticalHeader()->defaultSectionSize(), QFontMetrics(log.font()).height());
-    EXPECT_EQ(log.viewport()->cursor().shape(), Qt::ArrowCursor);
     EXPECT_FALSE(log.focusPolicy() & Qt::TabFocus);
     EXPECT_TRUE(log.verticalScrollBar()->isVisible()) << "shown even while the list is empty";
 
     std::map<std::string, QRect> before;
     for (const ExpectedControl& expected : kControls)
-        before[expected.name] = Control(expected.name).geometry();
-    const QPoint origin = log.pos();
-    const QSize margins = window->size() - QSize(log.geometry().right(), log.geometry().bottom());
-    const AutoScale scale(CharacterCell(window->font()));
-    EXPECT_NEAR(margins.width() - 1, scale.X(14), 1);
-    EXPECT_NEAR(margins.height() - 1, scale.Y(41), 1);
+        before[expected.name] = Child<QWidget>(*window, expected.name).geometry();
+    const auto margins = [&] {
+        return window->size() - QSize(log.geometry().right(), log.geometry().bottom());
+    };
+    const QSize designMargins = margins();
     QScrollBar& sideways = *log.horizontalScrollBar();
     const auto resizeTo = [&](QSize size, int scrollWidth) {
         window->resize(size);
@@ -159,11 +128,11 @@ TEST_F(WindowTest, TheLogListFollowsTheWindowsSizeAndScrollsToItsLongestLine) {
                    sideways.maximum() == std::max(0, scrollWidth - log.viewport()->width());
         }));
         for (const ExpectedControl& expected : kControls)
-            EXPECT_TRUE(&Control(expected.name) == &log ||
-                        Control(expected.name).geometry() == before[expected.name])
+            EXPECT_TRUE(std::string_view(expected.name) == "listBox1" ||
+                        Child<QWidget>(*window, expected.name).geometry() == before[expected.name])
                 << expected.name;
-        EXPECT_EQ(log.pos(), origin);
-        EXPECT_EQ(size - QSize(log.geometry().right(), log.geometry().bottom()), margins);
+        EXPECT_EQ(log.pos(), before["listBox1"].topLeft());
+        EXPECT_EQ(margins(), designMargins);
     };
     resizeTo({300, window->height() + 100}, LogView::kScrollWidth);
 
@@ -172,18 +141,14 @@ TEST_F(WindowTest, TheLogListFollowsTheWindowsSizeAndScrollsToItsLongestLine) {
     for (int i = 0; i < 5; ++i)
         AppendEvent(9, static_cast<std::uint8_t>(i), 0);
     window->UpdateLoggingWindow();
-    const QString longest = log.model()->data(log.model()->index(0, 0)).toString();
-    ASSERT_EQ(longest.size(), 107);
-    EXPECT_GT(log.columnWidth(0), QFontMetrics(log.font()).horizontalAdvance(longest));
+    ASSERT_EQ(Log().data(Log().index(0, 0)).toString().size(), 107);
     resizeTo({310, window->height() - 40}, log.columnWidth(0));
     for (const int row : {2, 4, 2})
         QTest::mouseClick(log.viewport(), Qt::LeftButton, {},
-                          log.visualRect(log.model()->index(row, 0)).center());
-    EXPECT_EQ(log.selectionModel()->selectedRows(), QModelIndexList{log.model()->index(4, 0)});
-
+                          log.visualRect(Log().index(row, 0)).center());
+    EXPECT_EQ(log.selectionModel()->selectedRows(), QModelIndexList{Log().index(4, 0)});
     resizeTo({1000, window->height()}, 0);
     EXPECT_EQ(log.columnWidth(0), log.viewport()->width()) << "lines fill a wide view";
-    EXPECT_TRUE(log.verticalScrollBar()->isVisible());
 }
 
 } // namespace
