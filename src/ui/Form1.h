@@ -7,6 +7,7 @@
 #include "CoalescedCall.h"
 #include "Deployment.h"
 #include "KeyPreview.h"
+#include "ListBox.h"
 #include "LogModel.h"
 #include "LogView.h"
 #include "SelectedIndexWatch.h"
@@ -104,7 +105,7 @@ private:
 
     QLabel label2{this};
     QPushButton bscan{this};
-    QListWidget lbDevices{this};
+    ListBox lbDevices{this};
     QLabel label3{this};
     QListWidget lbMode{this};
     QPushButton btnStartStop{this};

@@ -75,6 +75,16 @@ TEST_F(WindowCaptureTest, TheOnlyModuleIsSelectedAndTestOpenedAtLoadAndAfterScan
     }
 }
 
+// As in a list box, Ctrl+click on the chosen module keeps it chosen: no change, no test open.
+TEST_F(WindowCaptureTest, CtrlClickOnTheSelectedModuleKeepsItSelected) {
+    Open("hw:off;dev:serial=A1");
+    const QRect row = Devices().visualItemRect(Devices().item(0));
+    QTest::mouseClick(Devices().viewport(), Qt::LeftButton, Qt::ControlModifier, row.center());
+    EXPECT_EQ(Selected(), 0);
+    EXPECT_EQ(Opens(), 1u);
+    EXPECT_TRUE(messages.all.empty());
+}
+
 // Two captures, one by the button and one by the S key: each starts on an empty log. STOP sends
 // the stop command and closes the module; closing the window sends none, leaving the module
 // streaming and its close to the reader.
