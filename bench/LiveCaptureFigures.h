@@ -1,6 +1,9 @@
 #pragma once
 // What both live-capture benchmarks measure: when each event left the simulated module, and how
-// long it took to reach the log.
+// long it took to reach the log, and the CPU time spent on it.
+#include <sys/resource.h>
+#include <time.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -61,5 +64,20 @@ private:
     std::uint64_t rate_;
     std::uint64_t position_ = 0;
 };
+
+inline double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+inline double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 } // namespace Wirelog::bench

@@ -38,22 +38,9 @@ namespace {
 using Wirelog::bench::Clock;
 using Wirelog::bench::DelayHistogram;
 using Wirelog::bench::EmissionClock;
+using Wirelog::bench::ProcessCpuSeconds;
+using Wirelog::bench::ThreadCpuSeconds;
 using namespace std::chrono_literals;
-
-double ThreadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // The owner's side of the refresh requests: a coalesced wake-up of the main thread.
 class RefreshSignal {

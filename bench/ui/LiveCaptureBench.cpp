@@ -46,21 +46,8 @@ namespace {
 using Wirelog::bench::Clock;
 using Wirelog::bench::DelayHistogram;
 using Wirelog::bench::EmissionClock;
-
-double ThreadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using Wirelog::bench::ProcessCpuSeconds;
+using Wirelog::bench::ThreadCpuSeconds;
 
 // CPU seconds of the process's live threads other than the calling one, from /proc.
 double OtherLiveThreadsCpuSeconds() {

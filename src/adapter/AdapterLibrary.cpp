@@ -109,45 +109,40 @@ void AdapterLibrary::BindNow(std::span<const AdapterFunction> functions) {
 }
 
 FT_STATUS AdapterLibrary::ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
-    auto call = Function<decltype(&FT_ListDevices)>(AdapterFunction::ListDevices);
-    return call != nullptr ? call(arg1, arg2, flags) : kUnboundStatus;
+    return Call<decltype(&FT_ListDevices)>(AdapterFunction::ListDevices, arg1, arg2, flags);
 }
 
 FT_STATUS AdapterLibrary::Open(int deviceNumber, FT_HANDLE* handle) {
-    auto call = Function<decltype(&FT_Open)>(AdapterFunction::Open);
-    return call != nullptr ? call(deviceNumber, handle) : kUnboundStatus;
+    return Call<decltype(&FT_Open)>(AdapterFunction::Open, deviceNumber, handle);
 }
 
 FT_STATUS AdapterLibrary::Close(FT_HANDLE handle) {
-    auto call = Function<decltype(&FT_Close)>(AdapterFunction::Close);
-    return call != nullptr ? call(handle) : kUnboundStatus;
+    return Call<decltype(&FT_Close)>(AdapterFunction::Close, handle);
 }
 
 FT_STATUS AdapterLibrary::SetLatencyTimer(FT_HANDLE handle, UCHAR latencyMs) {
-    auto call = Function<decltype(&FT_SetLatencyTimer)>(AdapterFunction::SetLatencyTimer);
-    return call != nullptr ? call(handle, latencyMs) : kUnboundStatus;
+    return Call<decltype(&FT_SetLatencyTimer)>(AdapterFunction::SetLatencyTimer, handle, latencyMs);
 }
 
 FT_STATUS AdapterLibrary::SetEventNotification(FT_HANDLE handle, DWORD mask, PVOID param) {
-    auto call = Function<decltype(&FT_SetEventNotification)>(AdapterFunction::SetEventNotification);
-    return call != nullptr ? call(handle, mask, param) : kUnboundStatus;
+    return Call<decltype(&FT_SetEventNotification)>(AdapterFunction::SetEventNotification, handle,
+                                                    mask, param);
 }
 
 FT_STATUS AdapterLibrary::GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
-    auto call = Function<decltype(&FT_GetQueueStatus)>(AdapterFunction::GetQueueStatus);
-    return call != nullptr ? call(handle, rxBytes) : kUnboundStatus;
+    return Call<decltype(&FT_GetQueueStatus)>(AdapterFunction::GetQueueStatus, handle, rxBytes);
 }
 
 FT_STATUS AdapterLibrary::Read(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead,
                                LPDWORD bytesReturned) {
-    auto call = Function<decltype(&FT_Read)>(AdapterFunction::Read);
-    return call != nullptr ? call(handle, buffer, bytesToRead, bytesReturned) : kUnboundStatus;
+    return Call<decltype(&FT_Read)>(AdapterFunction::Read, handle, buffer, bytesToRead,
+                                    bytesReturned);
 }
 
 FT_STATUS AdapterLibrary::Write(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite,
                                 LPDWORD bytesWritten) {
-    auto call = Function<decltype(&FT_Write)>(AdapterFunction::Write);
-    return call != nullptr ? call(handle, buffer, bytesToWrite, bytesWritten) : kUnboundStatus;
+    return Call<decltype(&FT_Write)>(AdapterFunction::Write, handle, buffer, bytesToWrite,
+                                     bytesWritten);
 }
 
 } // namespace Wirelog

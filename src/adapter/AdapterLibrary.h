@@ -64,6 +64,11 @@ private:
     template <class Fn> Fn Function(AdapterFunction function) {
         return reinterpret_cast<Fn>(Address(function));
     }
+    // Calls the bound function, or reports failure without a call when it is not bound.
+    template <class Fn, class... Args> FT_STATUS Call(AdapterFunction function, Args... args) {
+        const Fn call = Function<Fn>(function);
+        return call != nullptr ? call(args...) : kUnboundStatus;
+    }
 
     const std::string path_;
     const Report report_;
