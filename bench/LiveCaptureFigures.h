@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What both live-capture benchmarks measure: when each event left the simulated module, and how
 // long it took to reach the log, and the CPU time spent on it.

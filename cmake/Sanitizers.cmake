@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Applied globally so that every library a test links is instrumented alike; mixing
 # instrumented and uninstrumented project code hides races and overflows at the seams.
 if(WIRELOG_SANITIZE)

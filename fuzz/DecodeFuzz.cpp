@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target over everything that turns untrusted recordings into log text: the timed-batch
 // parser, the framing, the event buffer with its cap, the decoder and the log writer.
 //
@@ -7,12 +8,12 @@
 //      two logs must be identical;
 //   2: records (cmd, data, 8-byte timer) placed straight into the buffer, including codes and
 //      stamps the framing never produces, with a fuzzer-chosen time base.
-#include "EventBuffer.h"
-#include "LogDrain.h"
-#include "LogLines.h"
-#include "LogPipeline.h"
-#include "TimedBatchFile.h"
-#include "ViewTWI.h"
+#include "batchfile/TimedBatchFile.h"
+#include "cli/LogPipeline.h"
+#include "decode/LogDrain.h"
+#include "decode/LogLines.h"
+#include "decode/ViewTWI.h"
+#include "events/EventBuffer.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the window program and starts it with the simulated capture module, which streams
 # demo bus traffic once START is pressed. The program writes its adapter library
 # ("wirlg000.dll") into its current directory, so it runs in a scratch directory under build/;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Takes docs/window.png: starts the window program under a virtual X server (Xvfb) with the
 # simulated module, presses S (START) and auto-scroll so that live traffic shows, and captures
 # the window. Needs xvfb, xauth, imagemagick, x11-utils and xdotool (not part of the build or

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Turn a sigrok I2C event log into timed read batches for `wirelog-cli decode`.
 
 The input is the output of sigrok-cli's i2c decoder with sample numbers, events only:

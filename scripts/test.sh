@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs every test: the default preset, then AddressSanitizer + UBSan on all tests,
 # then ThreadSanitizer on the tests labelled "threads". Long fuzz and soak runs are separate.
 set -euo pipefail

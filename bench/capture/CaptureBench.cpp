@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Live capture from the simulated module at a saturated 3.4 MHz bus, headless: the reader
 // thread, the framing and the owner's drain into log lines, as the window runs them.
 //
@@ -10,14 +11,14 @@
 // captures, each stopped and restarted before its buffer fills.
 //
 // usage: capture_bench [seconds=10] [stream bytes per second=630000]
-#include "AdapterLibrary.h"
-#include "CaptureControl.h"
-#include "Counter.h"
-#include "EventBuffer.h"
 #include "LiveCaptureFigures.h"
-#include "LogDrain.h"
-#include "LogLines.h"
-#include "ViewTWI.h"
+#include "adapter/AdapterLibrary.h"
+#include "capture/CaptureControl.h"
+#include "decode/LogDrain.h"
+#include "decode/LogLines.h"
+#include "decode/ViewTWI.h"
+#include "events/Counter.h"
+#include "events/EventBuffer.h"
 #include "wirelog_sim.h"
 
 #include <dlfcn.h>

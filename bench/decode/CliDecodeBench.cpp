@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: MIT
 // Wall time and peak resident memory of `wirelog-cli decode` on a full capture (999,999
 // events), measured on the child process the way a user would run it.
-#include "TimedBatchFile.h"
+#include "batchfile/TimedBatchFile.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: MIT
 // Throughput of the capture core: framing reads into the event buffer, and turning a full
 // buffer into stored log lines.
-#include "EventBuffer.h"
-#include "Framing.h"
-#include "LogDrain.h"
-#include "LogLines.h"
-#include "ViewTWI.h"
+#include "decode/LogDrain.h"
+#include "decode/LogLines.h"
+#include "decode/ViewTWI.h"
+#include "events/EventBuffer.h"
+#include "events/Framing.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How fast a simulated module's stream can be taken through FT_GetQueueStatus/FT_Read by a
 // reader that polls like the program's: read all that is queued (at most 32,764 bytes at a
 // time), and pause 1 ms only when nothing is queued. For each paced rate it prints the rate

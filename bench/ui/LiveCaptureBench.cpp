@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Live capture in the window from the simulated module at a saturated 3.4 MHz bus (about
 // 380,000 events per second), with auto-scroll on: the window's own START/STOP, reader thread,
 // refresh requests, log model, view and painting, offscreen.
@@ -11,11 +12,11 @@
 // captures, each stopped and started again with the button before its buffer fills.
 //
 // usage: wirelog_live_bench [seconds=10] [stream bytes per second=630000]
-#include "EventBuffer.h"
-#include "Form1.h"
 #include "LiveCaptureFigures.h"
-#include "LogModel.h"
-#include "LogView.h"
+#include "events/EventBuffer.h"
+#include "ui/Form1.h"
+#include "ui/LogModel.h"
+#include "ui/LogView.h"
 #include "wirelog_sim.h"
 
 #include <QApplication>

@@ -1,14 +1,15 @@
+// SPDX-License-Identifier: MIT
 // The log refresh at full size: a capture's whole buffer (999,999 events of mixed traffic)
 // drained into the window's log list with auto-scroll on, its time and the resident memory it
 // adds; the cost of one small refresh once the list holds millions of lines, for the table view
 // the window uses and for a QListView; and a QListWidget fed the same lines one addItem at a
 // time, for comparison.
-#include "EventBuffer.h"
-#include "Form1.h"
-#include "LogDrain.h"
-#include "LogModel.h"
-#include "LogView.h"
-#include "ViewTWI.h"
+#include "decode/LogDrain.h"
+#include "decode/ViewTWI.h"
+#include "events/EventBuffer.h"
+#include "ui/Form1.h"
+#include "ui/LogModel.h"
+#include "ui/LogView.h"
 
 #include <QApplication>
 #include <QCheckBox>

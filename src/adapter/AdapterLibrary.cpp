@@ -1,4 +1,5 @@
-#include "AdapterLibrary.h"
+// SPDX-License-Identifier: MIT
+#include "adapter/AdapterLibrary.h"
 
 #ifdef _WIN32
 #include <filesystem>

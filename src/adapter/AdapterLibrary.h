@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The adapter library, bound by name from one file opened by explicit path.
 //
@@ -9,7 +10,7 @@
 //
 // The report function runs on the thread that makes the failing first call, outside any lock
 // of this class; it may show a message and wait for the user.
-#include "Adapter.h"
+#include "adapter/Adapter.h"
 
 #include <atomic>
 #include <functional>

@@ -1,4 +1,5 @@
-#include "NotifyEvent.h"
+// SPDX-License-Identifier: MIT
+#include "adapter/NotifyEvent.h"
 
 #include <new>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The receive-notification event registered with the adapter (FT_SetEventNotification).
 //

@@ -1,4 +1,5 @@
-#include "Deployment.h"
+// SPDX-License-Identifier: MIT
+#include "app/Deployment.h"
 
 #include <QDir>
 #include <QFile>

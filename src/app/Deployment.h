@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Puts the adapter library next to the user's work: the program carries the library's file
 // image and writes it to "wirlg000.dll" in the current directory when no file of that name is

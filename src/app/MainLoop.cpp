@@ -1,4 +1,5 @@
-#include "MainLoop.h"
+// SPDX-License-Identifier: MIT
+#include "app/MainLoop.h"
 
 #include <QApplication>
 #include <QMetaObject>

@@ -1,4 +1,5 @@
-#include "MessageBox.h"
+// SPDX-License-Identifier: MIT
+#include "app/MessageBox.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>

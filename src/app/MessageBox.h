@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The program's one way of telling the user something: a modal box with an OK button.
 //

@@ -1,6 +1,7 @@
-#include "CaptureControl.h"
+// SPDX-License-Identifier: MIT
+#include "capture/CaptureControl.h"
 
-#include "EventBuffer.h"
+#include "events/EventBuffer.h"
 
 #include <algorithm>
 #include <condition_variable>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Opening and closing the module, the start and stop commands, and the reader thread.
 //
@@ -13,10 +14,10 @@
 // A reader that does not end within a second of StopThread is aborted: its generation is
 // retired under that mutex, after which it makes no adapter call, appends nothing, requests
 // nothing and does not close the module. It is kept and joined later, never destroyed running.
-#include "Adapter.h"
-#include "Counter.h"
-#include "Framing.h"
-#include "Modules.h"
+#include "adapter/Adapter.h"
+#include "capture/Modules.h"
+#include "events/Counter.h"
+#include "events/Framing.h"
 
 #include <atomic>
 #include <chrono>

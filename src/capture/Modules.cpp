@@ -1,4 +1,5 @@
-#include "Modules.h"
+// SPDX-License-Identifier: MIT
+#include "capture/Modules.h"
 
 #include <cstring>
 #include <limits>

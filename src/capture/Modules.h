@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The capture modules: which adapter devices are modules, how the module list names them, the
 // open module's handle, the notification event and the operating-mode table.
-#include "Adapter.h"
-#include "NotifyEvent.h"
+#include "adapter/Adapter.h"
+#include "adapter/NotifyEvent.h"
 
 #include <atomic>
 #include <cstdint>

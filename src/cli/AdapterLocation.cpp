@@ -1,4 +1,5 @@
-#include "AdapterLocation.h"
+// SPDX-License-Identifier: MIT
+#include "cli/AdapterLocation.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Where the command line finds its adapter library: WIRELOG_ADAPTER when set and not empty,
 // otherwise the adapter library file installed next to the wirelog-cli executable. Neither

@@ -1,17 +1,18 @@
+// SPDX-License-Identifier: MIT
 // wirelog-cli capture: a live capture without a window, through the window's own discovery,
 // reader thread, framing, log drain and log-file writer.
-#include "AdapterLibrary.h"
-#include "AdapterLocation.h"
-#include "CaptureControl.h"
-#include "Commands.h"
-#include "Counter.h"
-#include "EventBuffer.h"
-#include "LogDrain.h"
-#include "LogFile.h"
-#include "LogLines.h"
-#include "StagedOutput.h"
-#include "ViewTWI.h"
-#include "Wakeup.h"
+#include "adapter/AdapterLibrary.h"
+#include "capture/CaptureControl.h"
+#include "cli/AdapterLocation.h"
+#include "cli/Commands.h"
+#include "cli/StagedOutput.h"
+#include "cli/Wakeup.h"
+#include "decode/LogDrain.h"
+#include "decode/LogFile.h"
+#include "decode/LogLines.h"
+#include "decode/TimeBase.h"
+#include "decode/ViewTWI.h"
+#include "events/EventBuffer.h"
 
 #include <cerrno>
 #include <charconv>
@@ -253,7 +254,7 @@ int RunCapture(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
 
-    Wirelog::div = static_cast<double>(CounterFrequency()) / 1000.0;
+    InitTimeBase();
     LogLines lines;
     if (!capture.StartCapture(*choice.entry, [&] {
             ResetDecoder();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Each command gets its own argv, argv[0] being the command's name; returns the exit status.
 

@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: MIT
 // wirelog-cli decode: a recorded module byte stream to the analyzer's log file.
-#include "Commands.h"
-#include "EventBuffer.h"
-#include "LogPipeline.h"
-#include "StagedOutput.h"
-#include "TimedBatchFile.h"
+#include "batchfile/TimedBatchFile.h"
+#include "cli/Commands.h"
+#include "cli/LogPipeline.h"
+#include "cli/StagedOutput.h"
+#include "events/EventBuffer.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: MIT
 // wirelog-cli list: the attached capture modules, as the window's module list shows them.
-#include "AdapterLibrary.h"
-#include "AdapterLocation.h"
-#include "Commands.h"
-#include "Modules.h"
+#include "adapter/AdapterLibrary.h"
+#include "capture/Modules.h"
+#include "cli/AdapterLocation.h"
+#include "cli/Commands.h"
 
 #include <cstdio>
 #include <string>

@@ -1,9 +1,10 @@
-#include "LogPipeline.h"
+// SPDX-License-Identifier: MIT
+#include "cli/LogPipeline.h"
 
-#include "EventBuffer.h"
-#include "LogDrain.h"
-#include "LogFile.h"
-#include "ViewTWI.h"
+#include "decode/LogDrain.h"
+#include "decode/LogFile.h"
+#include "decode/ViewTWI.h"
+#include "events/EventBuffer.h"
 
 namespace Wirelog::cli {
 namespace {

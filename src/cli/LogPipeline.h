@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Recorded reads to log bytes, through the very framing, event buffer, decoder and separator
 // rule the window uses. The log leaves in chunks as it grows, so a full capture is never held
 // twice.
-#include "Framing.h"
-#include "LogLines.h"
+#include "decode/LogLines.h"
+#include "events/Framing.h"
 
 #include <cstddef>
 #include <cstdint>

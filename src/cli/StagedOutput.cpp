@@ -1,4 +1,5 @@
-#include "StagedOutput.h"
+// SPDX-License-Identifier: MIT
+#include "cli/StagedOutput.h"
 
 #include <cerrno>
 #include <cstring>

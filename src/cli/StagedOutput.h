@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A destination that shows nothing until commit(): the bytes are staged first, so a run that
 // fails half-way leaves an existing file exactly as it was and creates no new one.

@@ -1,4 +1,5 @@
-#include "Wakeup.h"
+// SPDX-License-Identifier: MIT
+#include "cli/Wakeup.h"
 
 #include <algorithm>
 #include <stdexcept>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Wakes the command line's main thread: for a refresh request or a message from the reader
 // thread, or for SIGINT/SIGTERM (Ctrl+C and friends on Windows). A wake that arrives while an

@@ -1,5 +1,6 @@
+// SPDX-License-Identifier: MIT
 // wirelog-cli: the analyzer's jobs for logging rigs and scripts, without a window.
-#include "Commands.h"
+#include "cli/Commands.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,5 @@
-#include "ByteToS.h"
+// SPDX-License-Identifier: MIT
+#include "decode/ByteToS.h"
 
 namespace Wirelog {
 namespace {

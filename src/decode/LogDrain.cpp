@@ -1,8 +1,9 @@
-#include "LogDrain.h"
+// SPDX-License-Identifier: MIT
+#include "decode/LogDrain.h"
 
-#include "EventBuffer.h"
-#include "LogLines.h"
-#include "ViewTWI.h"
+#include "decode/LogLines.h"
+#include "decode/ViewTWI.h"
+#include "events/EventBuffer.h"
 
 namespace Wirelog {
 

@@ -1,6 +1,7 @@
-#include "LogFile.h"
+// SPDX-License-Identifier: MIT
+#include "decode/LogFile.h"
 
-#include "LogLines.h"
+#include "decode/LogLines.h"
 
 #include <string>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The saved log's bytes: each line followed by CR LF, the last one included; nothing else.
 #include <functional>

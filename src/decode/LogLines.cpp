@@ -1,4 +1,5 @@
-#include "LogLines.h"
+// SPDX-License-Identifier: MIT
+#include "decode/LogLines.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The log's text, stored compactly: one arena of fixed-size blocks plus one packed entry per
 // line, the entries themselves in fixed-size chunks. Appending never moves anything already

@@ -1,6 +1,8 @@
-#include "ViewTWI.h"
+// SPDX-License-Identifier: MIT
+#include "decode/ViewTWI.h"
 
-#include "ByteToS.h"
+#include "decode/ByteToS.h"
+#include "events/EventCodes.h"
 
 #include <charconv>
 #include <cmath>
@@ -97,70 +99,66 @@ std::int32_t GapMilliseconds(std::int64_t timer) {
     return static_cast<std::int32_t>(ms);
 }
 
-bool IsStopType(std::uint8_t cmd) {
-    return cmd == 2 || cmd == 5 || cmd == 11 || cmd == 12 || cmd == 16;
-}
-
 void PutLine(LineWriter& out, std::uint8_t cmd, std::uint8_t data, std::int64_t timer) {
     switch (cmd) {
-    case 0:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
+    case TWI_MONITOR_ON:
+    case TWI_STOP:
+    case TWI_MISSING_START:
+    case TWI_DATA_AFTER_NAK:
+    case TWI_BUS_IDLE:
+    case TWI_RESTART:
         out.put(kFixed[cmd]);
         break;
-    case 1:
-        out.put(kFixed[1]);
+    case TWI_START:
+        out.put(kFixed[TWI_START]);
         if (StopTime != 0) {
             out.put(" [Gap from last Stop = "sv);
             out.decimal(GapMilliseconds(timer));
             out.put("mS]"sv);
         }
         break;
-    case 7:
+    case TWI_ADDR_ACK:
         PutAddress(out, kAddrAckRead, kAddrAckWrite, data);
         break;
-    case 8:
+    case TWI_ADDR_NAK:
         PutAddress(out, kAddrNakRead, kAddrNakWrite, data);
         break;
-    case 9:
+    case TWI_DATA_ACK:
         out.put(kDataAck);
         out.hex(data);
         break;
-    case 10:
+    case TWI_DATA_NAK:
         out.put(kDataNak);
         out.hex(data);
         break;
-    case 11:
+    case TWI_BAD_STOP:
         out.put("Error: STOP detected at IDLE or within a data-byte transfer. ("sv);
         PutBitCount(out, data);
         out.put(" data bits were sent prior to the bad STOP.)"sv);
         break;
-    case 12:
+    case TWI_ADDR_STOP:
         PutAddress(out, "Error: Address + Read  + STOP (missing ACK/NAK), addr = "sv,
                    "Error: Address + Write + STOP (missing ACK/NAK), addr = "sv, data);
         break;
-    case 13:
+    case TWI_BAD_START:
         out.put("Error: START detected within a data-byte transfer. ("sv);
         PutBitCount(out, data);
         out.put(" data bits were sent prior to the bad START.)"sv);
         break;
-    case 14:
+    case TWI_ADDR_RESTART:
         PutAddress(out, "Error: Address + Read  + RESTART (missing ACK/NAK), addr = "sv,
                    "Error: Address + Write + RESTART (missing ACK/NAK), addr = "sv, data);
         break;
-    case 15:
+    case TWI_DATA_RESTART:
         out.put("Error: Data + RESTART (missing ACK/NAK), data = "sv);
         out.hex(data);
         break;
-    case 16:
+    case TWI_DATA_STOP:
         out.put("Error: Data + STOP (missing ACK/NAK), data = "sv);
         out.hex(data);
         out.put(" (data may be partially invalid)"sv);
         break;
-    case 17:
+    case TWI_BUFFER_ERROR:
         out.put("*** Buffer Error *** , data = "sv);
         out.hex(data);
         out.put(" (some prior info may be invalid)"sv);

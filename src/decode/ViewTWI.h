@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The bus-event decoder: one event in, one English log line out.
 //

@@ -1,4 +1,5 @@
-#include "AutoScale.h"
+// SPDX-License-Identifier: MIT
+#include "ui/AutoScale.h"
 
 #include <QFont>
 #include <QFontMetrics>

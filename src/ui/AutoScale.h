@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Automatic scaling: the window is designed for a user-interface font whose character cell is
 // 6 x 15 pixels; with another default font its geometry grows or shrinks in proportion, so

@@ -1,4 +1,5 @@
-#include "CoalescedCall.h"
+// SPDX-License-Identifier: MIT
+#include "ui/CoalescedCall.h"
 
 #include <QMetaObject>
 

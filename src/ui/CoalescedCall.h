@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A call that any thread may request and that runs on the thread this object lives on.
 //

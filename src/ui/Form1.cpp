@@ -1,10 +1,11 @@
-#include "Form1.h"
+// SPDX-License-Identifier: MIT
+#include "ui/Form1.h"
 
-#include "AutoScale.h"
-#include "LogFile.h"
-#include "MessageBox.h"
-#include "TimeBase.h"
-#include "ViewTWI.h"
+#include "app/MessageBox.h"
+#include "decode/LogFile.h"
+#include "decode/TimeBase.h"
+#include "decode/ViewTWI.h"
+#include "ui/AutoScale.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,16 +1,17 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The program's one window: the module list with SCAN, START/STOP, auto-scroll, Save Log, the
 // key help and the log list. It owns every control and every handler, the binding to the
 // adapter library and the capture.
-#include "AdapterLibrary.h"
-#include "CaptureControl.h"
-#include "CoalescedCall.h"
-#include "Deployment.h"
-#include "KeyPreview.h"
-#include "ListBox.h"
-#include "LogModel.h"
-#include "LogView.h"
-#include "SelectedIndexWatch.h"
+#include "adapter/AdapterLibrary.h"
+#include "app/Deployment.h"
+#include "capture/CaptureControl.h"
+#include "ui/CoalescedCall.h"
+#include "ui/KeyPreview.h"
+#include "ui/ListBox.h"
+#include "ui/LogModel.h"
+#include "ui/LogView.h"
+#include "ui/SelectedIndexWatch.h"
 
 #include <QCheckBox>
 #include <QFileDialog>

@@ -1,4 +1,5 @@
-#include "KeyPreview.h"
+// SPDX-License-Identifier: MIT
+#include "ui/KeyPreview.h"
 
 #include <QApplication>
 #include <QKeyEvent>

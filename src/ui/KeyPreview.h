@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Lets a window see every key press meant for any of its widgets before that widget does,
 // without consuming it: the window's keyboard commands work whichever control has the focus,

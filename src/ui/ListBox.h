@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A single-selection list that behaves as a list box: a click always leaves the clicked line
 // selected. Qt lets Ctrl+click clear the selection, which would tell the module-selection

@@ -1,6 +1,7 @@
-#include "LogModel.h"
+// SPDX-License-Identifier: MIT
+#include "ui/LogModel.h"
 
-#include "LogDrain.h"
+#include "decode/LogDrain.h"
 
 #include <algorithm>
 #include <limits>

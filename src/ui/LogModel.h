@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The log list's rows: a read-only view of the compact line store.
 //
 // Lines reach the store first and are published to views afterwards in one insertion, so a
 // refresh that adds a million lines costs views one rowsInserted, not a million. Text becomes a
 // QString only when a view asks for a row it shows.
-#include "LogLines.h"
+#include "decode/LogLines.h"
 
 #include <QAbstractListModel>
 

@@ -1,6 +1,7 @@
-#include "LogView.h"
+// SPDX-License-Identifier: MIT
+#include "ui/LogView.h"
 
-#include "LogModel.h"
+#include "ui/LogModel.h"
 
 #include <QEvent>
 #include <QFontMetrics>

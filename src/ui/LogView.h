@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The log list's view: one column of fixed-height text rows.
 //

@@ -1,4 +1,5 @@
-#include "SelectedIndexWatch.h"
+// SPDX-License-Identifier: MIT
+#include "ui/SelectedIndexWatch.h"
 
 #include <QListWidget>
 #include <QSignalBlocker>

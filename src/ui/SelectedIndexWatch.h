@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A list's "selected index changed" notification with a list box's rules: it fires whenever
 // the selected row changes, by the user or by the program, including a change to no selection,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Timed read batches as text: the recorded form of a module's byte stream, one read per line.
 //

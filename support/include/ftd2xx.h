@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 /*
  * The D2XX-compatible C interface of Wirelog's adapter library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 /*
  * Test control of the simulated capture modules inside Wirelog's adapter library.

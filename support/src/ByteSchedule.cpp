@@ -1,4 +1,7 @@
+// SPDX-License-Identifier: MIT
 #include "ByteSchedule.h"
+
+#include "events/EventCodes.h"
 
 #include <algorithm>
 #include <limits>
@@ -12,22 +15,22 @@ constexpr std::int64_t kBitNs = 10'000; // 100 kHz bus
 constexpr std::int64_t kByteNs = 9 * kBitNs;
 constexpr std::int64_t kMillisecondNs = 1'000'000;
 
-constexpr std::uint8_t kStart = 1;
-constexpr std::uint8_t kStop = 2;
-constexpr std::uint8_t kMissingStart = 3;
-constexpr std::uint8_t kDataAfterNak = 4;
-constexpr std::uint8_t kBusIdle = 5;
-constexpr std::uint8_t kRestart = 6;
-constexpr std::uint8_t kAddrAck = 7;
-constexpr std::uint8_t kAddrNak = 8;
-constexpr std::uint8_t kDataAck = 9;
-constexpr std::uint8_t kDataNak = 10;
-constexpr std::uint8_t kBadStop = 11;
-constexpr std::uint8_t kAddrStop = 12;
-constexpr std::uint8_t kBadStart = 13;
-constexpr std::uint8_t kAddrRestart = 14;
-constexpr std::uint8_t kDataRestart = 15;
-constexpr std::uint8_t kDataStop = 16;
+constexpr std::uint8_t kStart = TWI_START;
+constexpr std::uint8_t kStop = TWI_STOP;
+constexpr std::uint8_t kMissingStart = TWI_MISSING_START;
+constexpr std::uint8_t kDataAfterNak = TWI_DATA_AFTER_NAK;
+constexpr std::uint8_t kBusIdle = TWI_BUS_IDLE;
+constexpr std::uint8_t kRestart = TWI_RESTART;
+constexpr std::uint8_t kAddrAck = TWI_ADDR_ACK;
+constexpr std::uint8_t kAddrNak = TWI_ADDR_NAK;
+constexpr std::uint8_t kDataAck = TWI_DATA_ACK;
+constexpr std::uint8_t kDataNak = TWI_DATA_NAK;
+constexpr std::uint8_t kBadStop = TWI_BAD_STOP;
+constexpr std::uint8_t kAddrStop = TWI_ADDR_STOP;
+constexpr std::uint8_t kBadStart = TWI_BAD_START;
+constexpr std::uint8_t kAddrRestart = TWI_ADDR_RESTART;
+constexpr std::uint8_t kDataRestart = TWI_DATA_RESTART;
+constexpr std::uint8_t kDataStop = TWI_DATA_STOP;
 
 constexpr std::uint8_t kEeprom = 0x50;
 constexpr std::uint8_t kSensor = 0x48;
@@ -39,9 +42,8 @@ constexpr std::uint8_t Write(std::uint8_t address) {
 constexpr std::uint8_t Read(std::uint8_t address) {
     return static_cast<std::uint8_t>(address << 1 | 1);
 }
-// Bad START and bad STOP carry the number of bits already sent in bits 3 to 1.
 constexpr std::uint8_t BitCount(std::uint8_t bits) {
-    return static_cast<std::uint8_t>((bits & 7) << 1);
+    return BitCountValue(bits);
 }
 
 constexpr std::uint8_t kErrorCodes[] = {kMissingStart, kDataAfterNak, kBadStop,     kAddrStop,

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What a simulated module sends after its start command, byte by byte, each with the time it is
 // due. The simulator asks for bytes only when a caller looks, so no thread runs per device.
-#include "TimedBatchFile.h"
+#include "batchfile/TimedBatchFile.h"
 
 #include <cstdint>
 #include <deque>

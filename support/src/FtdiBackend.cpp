@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FtdiBackend.h"
 
 #include "ReceiveQueue.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Real FTDI devices through libftdi1 (libusb underneath). Only this file pair knows libftdi.
 #include "Port.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // D2XX handles are opaque numbers, never addresses: a stale or forged handle finds nothing, and
 // a port stays alive while any call that looked it up is still using it, even if FT_Close runs

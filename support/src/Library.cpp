@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exported D2XX calls and the simulator's test controls. Library state lives in one object
 // made at first use, when WIRELOG_SIM is read.
 #include "FtdiBackend.h"

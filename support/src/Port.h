@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // One open device behind a D2XX handle, whichever back end serves it. Every member may be called
 // from several threads at once, also while Close runs or after it; after Close every call

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ReceiveQueue.h"
 
 #include "ftd2xx.h"

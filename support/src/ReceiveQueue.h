@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The bytes a device has delivered and the host has not read yet, as a D2XX driver keeps them:
 // producers append whole arrivals, readers take from the front, and the host's registered

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ReplayFile.h"
 
 #include <fstream>

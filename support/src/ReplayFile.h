@@ -1,5 +1,6 @@
+// SPDX-License-Identifier: MIT
 #pragma once
-#include "TimedBatchFile.h"
+#include "batchfile/TimedBatchFile.h"
 
 #include <memory>
 #include <string>

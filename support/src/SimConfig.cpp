@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SimConfig.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The simulated devices asked for through WIRELOG_SIM or WirelogSim_Configure (syntax in
 // wirelog_sim.h and docs/support-library.md).

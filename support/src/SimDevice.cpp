@@ -1,4 +1,7 @@
+// SPDX-License-Identifier: MIT
 #include "SimDevice.h"
+
+#include "events/EventCodes.h"
 
 #include <algorithm>
 #include <limits>
@@ -16,10 +19,6 @@ constexpr std::size_t kPumpChunk = 16384;
 // on a loaded machine) then lags behind its schedule instead of spending ever longer calls
 // catching up until the queue is full.
 constexpr std::size_t kPumpBudget = 16 * kPumpChunk;
-
-bool HasValueByte(std::uint8_t code) {
-    return code >= 7 && code <= 16;
-}
 
 std::int64_t Nanoseconds(SimDevice::Clock::duration duration) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
@@ -328,7 +327,7 @@ void SimDevice::CountLocked(const std::uint8_t* bytes, std::size_t count) {
             continue;
         }
         ++stats_.events_emitted;
-        valuePending_ = HasValueByte(bytes[i]);
+        valuePending_ = TakesValueByte(bytes[i]);
     }
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A simulated capture module. It answers the start and stop commands like a module, and its
 // stream reaches the receive queue lazily: every call that looks at the queue first moves in

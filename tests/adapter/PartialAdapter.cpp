@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in adapter library with FT_ListDevices alone, for the binding's missing-function path.
 #include "ftd2xx.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The simulated modules' test controls, resolved from the same adapter library file the
 // binding under test loads (same path: the same loaded instance, the same devices).

@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: MIT
 // Capture cycles through the real adapter library and its simulated modules: reads, framing
 // and refresh requests, reader messages, stop and abort, and the commands the module gets.
-#include "CaptureControl.h"
-#include "AdapterLibrary.h"
+#include "capture/CaptureControl.h"
 #include "CaptureHarness.h"
 #include "SimControl.h"
+#include "adapter/AdapterLibrary.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Around CaptureControl in the tests: a recorder between it and the real adapter binding, and
 // the owner's side (refresh requests, reader messages, draining the buffer).
-#include "Adapter.h"
-#include "CaptureControl.h"
-#include "EventBuffer.h"
+#include "adapter/Adapter.h"
+#include "capture/CaptureControl.h"
+#include "events/EventBuffer.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: MIT
 // Which devices are modules, how the list names them, and what an entry opens.
-#include "AdapterLibrary.h"
-#include "CaptureControl.h"
 #include "SimControl.h"
+#include "adapter/AdapterLibrary.h"
+#include "capture/CaptureControl.h"
 
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // wirelog-cli list and capture on simulated modules, run as a user runs them.
 #include "CliProcess.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Runs wirelog-cli as a user runs it: a child process with its own arguments, environment and
 // working directory, standard input from a file, standard output through a pipe (or into a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // wirelog-cli decode, run as the user runs it: a separate process with files and pipes.
 #include "CliProcess.h"
 

@@ -1,4 +1,5 @@
-#include "TimedBatchFile.h"
+// SPDX-License-Identifier: MIT
+#include "batchfile/TimedBatchFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,9 @@
-#include "EventBuffer.h"
-#include "Framing.h"
-#include "LogDrain.h"
-#include "LogLines.h"
-#include "ViewTWI.h"
+// SPDX-License-Identifier: MIT
+#include "decode/LogDrain.h"
+#include "decode/LogLines.h"
+#include "decode/ViewTWI.h"
+#include "events/EventBuffer.h"
+#include "events/Framing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
-#include "ViewTWI.h"
+// SPDX-License-Identifier: MIT
+#include "decode/ViewTWI.h"
 
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Several threads on one library and one handle, as the window thread and the reader use it.
 #include "D2xxLibrary.h"
 #include "ReceiveQueue.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the program relies on from each D2XX call, through the dlopen'ed library.
 #include "D2xxLibrary.h"
 

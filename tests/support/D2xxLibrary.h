@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The adapter library bound from its built file, as the program binds it, and the fixture the
 // library tests share.

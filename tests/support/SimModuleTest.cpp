@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated module: its commands, its stream, replay, and faults on demand, each fault
 // surfacing as the status the program tests.
 #include "D2xxLibrary.h"

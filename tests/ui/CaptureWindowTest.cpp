@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: MIT
 // The window driving captures on simulated modules: the module list, START/STOP, SCAN and
 // selection, the C and S keys, the reader's messages and closing the window mid-capture.
-#include "EventBuffer.h"
 #include "UiTestSupport.h"
+#include "events/EventBuffer.h"
 
 #include <QListWidget>
 

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: MIT
 // Deployment of the adapter library into the current directory, and what the program does when
 // it succeeds and when it fails.
-#include "MainLoop.h"
 #include "UiTestSupport.h"
+#include "app/MainLoop.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: MIT
 // The log refresh: stored events become rows, one insertion per refresh, and the view follows
 // the newest line only when auto-scroll is on.
-#include "EventBuffer.h"
 #include "UiTestSupport.h"
+#include "events/EventBuffer.h"
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Save Log: the dialog it shows, the file's exact bytes, and failures that keep an earlier file.
 #include "UiTestSupport.h"
 

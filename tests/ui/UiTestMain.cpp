@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the window tests headless: the offscreen platform unless one is chosen, one
 // QApplication for the whole run, the program's own style, and Qt's own settings (the file
 // dialog's history) kept apart from the user's.

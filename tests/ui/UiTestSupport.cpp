@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: MIT
 #include "UiTestSupport.h"
 
-#include "EventBuffer.h"
-#include "ViewTWI.h"
+#include "decode/ViewTWI.h"
+#include "events/EventBuffer.h"
 
 #include <QApplication>
 #include <QDir>

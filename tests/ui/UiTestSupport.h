@@ -1,11 +1,12 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The one fixture of the window tests: a scratch directory holding the built adapter library as
 // "wirlg000.dll" (so a window deploys nothing and binds the simulator), the recorded messages and
 // a window driven as the user drives it.
-#include "Deployment.h"
-#include "Form1.h"
-#include "MessageBox.h"
 #include "SimControl.h"
+#include "app/Deployment.h"
+#include "app/MessageBox.h"
+#include "ui/Form1.h"
 
 #include <QAbstractItemModel>
 #include <QPushButton>

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: MIT
 // The main window as the user meets it: controls, captions, geometry scaled by the font's
 // character cell, tab order, and the log list's behaviour on resizing.
-#include "AutoScale.h"
-#include "EventBuffer.h"
 #include "UiTestSupport.h"
+#include "events/EventBuffer.h"
+#include "ui/AutoScale.h"
 
 #include <QApplication>
 #include <QFontInfo>

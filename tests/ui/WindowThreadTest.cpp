@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: MIT
 // The window fed by other threads: the reader of a live capture, and a producer racing the
 // log refresh and the window's end.
-#include "EventBuffer.h"
 #include "UiTestSupport.h"
+#include "events/EventBuffer.h"
 
 #include <atomic>
 #include <thread>

@@ -1,4 +1,5 @@
-#include "Counter.h"
+// SPDX-License-Identifier: MIT
+#include "events/Counter.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,7 +1,8 @@
-#include "TimeBase.h"
+// SPDX-License-Identifier: MIT
+#include "decode/TimeBase.h"
 
-#include "Counter.h"
-#include "ViewTWI.h"
+#include "decode/ViewTWI.h"
+#include "events/Counter.h"
 
 namespace Wirelog {
 

@@ -1,4 +1,5 @@
-#include "EventBuffer.h"
+// SPDX-License-Identifier: MIT
+#include "events/EventBuffer.h"
 
 namespace Wirelog {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The event buffer of one capture: a fixed array filled from index 0, never wrapped.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The decoder's time base, taken from the same counter the reader stamps its reads with.
 

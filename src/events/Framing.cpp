@@ -1,6 +1,8 @@
-#include "Framing.h"
+// SPDX-License-Identifier: MIT
+#include "events/Framing.h"
 
-#include "EventBuffer.h"
+#include "events/EventBuffer.h"
+#include "events/EventCodes.h"
 
 namespace Wirelog {
 namespace {
@@ -16,10 +18,6 @@ struct Appender {
         myevtHead.store(++head, std::memory_order_release);
     }
 };
-
-bool TakesValueByte(std::uint8_t code) {
-    return code >= 7 && code <= 16;
-}
 
 } // namespace
 
@@ -42,8 +40,9 @@ std::size_t FrameBatch(const std::uint8_t* bytes, std::size_t count, std::int64_
         }
         const std::uint8_t code = bytes[pos++];
         if (!TakesValueByte(code)) {
-            const bool outOfRange = code > 16;
-            append(outOfRange ? std::uint8_t{17} : code, outOfRange ? code : std::uint8_t{0});
+            const bool outOfRange = code > kLastModuleCode;
+            append(outOfRange ? std::uint8_t{TWI_BUFFER_ERROR} : code,
+                   outOfRange ? code : std::uint8_t{0});
         } else if (pos == count) {
             pending.c = code;
             pending.extra = true;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The high-resolution monotonic counter that stamps reads, and its frequency.
 // Windows: QueryPerformanceCounter/Frequency. Elsewhere: CLOCK_MONOTONIC in nanoseconds.

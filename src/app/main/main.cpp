@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: MIT
 // Wirelog: the window program. It takes no command line.
-#include "Form1.h"
-#include "MainLoop.h"
+#include "app/MainLoop.h"
+#include "ui/Form1.h"
 
 #include <QApplication>
 

@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: MIT
+// The module's byte stream into the event buffer: codes and value bytes, a code left waiting
+// across reads, and the capture's fixed size.
+#include "events/Framing.h"
+#include "events/EventBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <tuple>
+#include <vector>
+
+namespace Wirelog {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Record = std::tuple<int, int, std::int64_t>; // cmd, data, timer
+
+std::vector<Record> Stored() {
+    std::vector<Record> records;
+    for (std::uint32_t i = 0; i < myevtHead.load(); ++i)
+        records.emplace_back(MyEvents[i].cmd, MyEvents[i].data, MyEvents[i].timer);
+    return records;
+}
+
+class Framing : public testing::Test {
+protected:
+    void SetUp() override {
+        ResetEventBuffer();
+        pending = {};
+    }
+    std::size_t Frame(const Bytes& bytes, std::int64_t timer) {
+        return FrameBatch(bytes.data(), bytes.size(), timer, pending);
+    }
+
+    PendingCode pending;
+};
+
+TEST_F(Framing, EveryByteWhereACodeIsDueIsClassifiedAndValuesAreNeverTakenForCodes) {
+    for (int byte = 0; byte < 256; ++byte) {
+        SCOPED_TRACE(byte);
+        SetUp();
+        Frame({static_cast<std::uint8_t>(byte), 0x05, 0x02}, byte);
+        std::vector<Record> expected;
+        if (byte <= 6)
+            expected = {{byte, 0, byte}, {5, 0, byte}};
+        else if (byte <= 16)
+            expected = {{byte, 0x05, byte}};
+        else
+            expected = {{17, byte, byte}, {5, 0, byte}};
+        expected.emplace_back(2, 0, byte);
+        EXPECT_EQ(Stored(), expected);
+        EXPECT_FALSE(pending.extra);
+    }
+}
+
+TEST_F(Framing, CodeEndingAReadWaitsForTheNextReadAndTakesItsStamp) {
+    Frame({0x01, 0x09}, 100);
+    Frame({}, 150); // a read that returned nothing leaves it waiting
+    EXPECT_EQ(Stored(), (std::vector<Record>{{1, 0, 100}}));
+    EXPECT_TRUE(pending.extra);
+    Frame({0x55, 0x0E}, 200); // its value, then another code left waiting
+    Frame({0x01}, 300);       // whose value looks like a code
+    EXPECT_EQ(Stored(), (std::vector<Record>{{1, 0, 100}, {9, 0x55, 200}, {14, 0x01, 300}}));
+    EXPECT_FALSE(pending.extra);
+}
+
+TEST_F(Framing, CaptureKeepsTheFirst999999EventsThenStartsOverAfterAReset) {
+    MyEvents[kEventCapacity] = TWIevent{0xEE, 0xEE, -1};
+    // 999,998 events in reads of the reader's largest size, then a data code whose value comes
+    // with the next read: the 999,999th event.
+    Bytes stream(999'998, 0x02);
+    stream.push_back(0x09);
+    for (std::size_t at = 0; at < stream.size(); at += 32'764) {
+        const std::size_t count = std::min<std::size_t>(32'764, stream.size() - at);
+        EXPECT_EQ(FrameBatch(stream.data() + at, count, 1, pending), 0u);
+    }
+    ASSERT_TRUE(pending.extra);
+    EXPECT_EQ(Frame({0x31, 0x09, 0x32}, 7), 2u) << "the 1,000,000th event's two bytes";
+    ASSERT_EQ(myevtHead.load(), kEventCapacity);
+    const TWIevent& last = MyEvents[kEventCapacity - 1];
+    EXPECT_EQ(Record(last.cmd, last.data, last.timer), Record(9, 0x31, 7));
+    EXPECT_EQ(MyEvents[kEventCapacity].cmd, 0xEE) << "the last slot is never written";
+
+    // A full buffer swallows everything, without a record and without a waiting code.
+    EXPECT_EQ(Frame({0x01, 0x07, 0xA0, 0x09}, 8), 4u);
+    EXPECT_FALSE(pending.extra);
+    EXPECT_EQ(myevtHead.load(), kEventCapacity);
+
+    ResetEventBuffer();
+    Frame({0x06}, 5);
+    EXPECT_EQ(Stored(), (std::vector<Record>{{6, 0, 5}}));
+}
+
+} // namespace
+} // namespace Wirelog
