@@ -5,11 +5,11 @@
 #include "capture/CaptureControl.h"
 #include "cli/AdapterLocation.h"
 #include "cli/Commands.h"
-#include "cli/StagedOutput.h"
 #include "cli/Wakeup.h"
 #include "decode/LogDrain.h"
 #include "decode/LogFile.h"
 #include "decode/LogLines.h"
+#include "decode/OutputFile.h"
 #include "decode/TimeBase.h"
 #include "decode/ViewTWI.h"
 #include "events/EventBuffer.h"
@@ -167,17 +167,21 @@ Choice ChooseModule(const ModuleList& list, const std::optional<int>& wanted) {
 class LogOutput {
 public:
     bool Open(const std::optional<std::string>& file, std::string& error) {
-        if (!file)
+        if (!file || *file == "-")
             return true;
         toFile_ = true;
-        return staged_.openFile(*file, error);
+        name_ = "'" + *file + "'";
+        if (file_.Open(*file, error))
+            return true;
+        error = "cannot write " + name_ + ": " + error;
+        return false;
     }
 
     // Writes the lines and forgets them, so a long capture is never held twice.
     bool Write(LogLines& lines) {
         const bool ok = WriteLogFile(lines, [this](std::string_view bytes) {
             if (toFile_)
-                return staged_.write(bytes);
+                return file_.Write(bytes);
             return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
                    std::fflush(stdout) == 0;
         });
@@ -188,15 +192,20 @@ public:
     }
 
     bool Finish(std::string& error) {
+        if (toFile_ && !file_.Commit(error)) {
+            error = "cannot write " + name_ + ": " + error;
+            return false;
+        }
         if (toFile_)
-            return staged_.commit(error);
+            return true;
         if (stdoutError_ != 0 && stdoutError_ != EPIPE)
             error = std::string("cannot write standard output: ") + std::strerror(stdoutError_);
         return stdoutError_ == 0;
     }
 
 private:
-    StagedOutput staged_;
+    OutputFile file_;
+    std::string name_;
     bool toFile_ = false;
     int stdoutError_ = 0;
 };

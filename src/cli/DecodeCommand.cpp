@@ -3,7 +3,7 @@
 #include "batchfile/TimedBatchFile.h"
 #include "cli/Commands.h"
 #include "cli/LogPipeline.h"
-#include "cli/StagedOutput.h"
+#include "decode/OutputFile.h"
 #include "events/EventBuffer.h"
 
 #include <cerrno>
@@ -226,26 +226,26 @@ int RunDecode(int argc, char** argv) {
         Fail(error);
         return kExitFailure;
     }
-    StagedOutput output;
-    if (!options.output || *options.output == "-") {
-        output.openStdout();
-    } else if (!output.openFile(*options.output, error)) {
-        Fail(error);
+    const std::string target = options.output.value_or("-");
+    const std::string targetName = target == "-" ? "standard output" : "'" + target + "'";
+    OutputFile output;
+    if (!output.Open(target, error)) {
+        Fail("cannot write " + targetName + ": " + error);
         return kExitFailure;
     }
 
     LogPipeline pipeline(kMicrosecondTicksPerMs,
-                         [&output](std::string_view bytes) { return output.write(bytes); });
+                         [&output](std::string_view bytes) { return output.Write(bytes); });
     bool sinkFailed = false;
     if (const auto problem = DecodeInput(options, input, pipeline, sinkFailed)) {
         Fail(*problem);
         return kExitFailure;
     }
-    // A failed sink is reported by commit(), which knows why the write failed.
+    // A failed sink is reported by Commit(), which knows why the write failed.
     if (!sinkFailed)
         pipeline.finish();
-    if (!output.commit(error)) {
-        Fail(error);
+    if (!output.Commit(error)) {
+        Fail("cannot write " + targetName + ": " + error);
         return kExitFailure;
     }
     NoteLostInput(pipeline);

@@ -3,18 +3,20 @@
 
 #include "app/MessageBox.h"
 #include "decode/LogFile.h"
+#include "decode/OutputFile.h"
 #include "decode/TimeBase.h"
 #include "decode/ViewTWI.h"
 #include "ui/AutoScale.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QKeyEvent>
 #include <QResizeEvent>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 
 namespace Wirelog {
 
@@ -327,22 +329,28 @@ void Form1::bSave_Click() {
     SaveLogTo(*path);
 }
 
-// Written to a temporary file that replaces the old one only once complete, so a failed save
-// leaves an earlier file as it was and never a truncated one.
+// Written as the command line writes its -o file: a regular file is replaced only once the
+// whole log is written, so a failed save leaves an earlier file as it was, never a truncated one;
+// a device or FIFO is written directly.
 void Form1::SaveLogTo(const QString& path) {
-    QSaveFile file(path);
-    const bool saved = file.open(QIODevice::WriteOnly) &&
-                       WriteLogFile(logModel_.Lines(),
-                                    [&file](std::string_view chunk) {
-                                        const auto size = static_cast<qint64>(chunk.size());
-                                        return file.write(chunk.data(), size) == size;
-                                    }) &&
-                       file.commit();
+#ifdef _WIN32
+    const std::filesystem::path target(path.toStdWString());
+#else
+    const std::filesystem::path target(QFile::encodeName(path).toStdString());
+#endif
+    OutputFile file;
+    std::string error;
+    const bool saved =
+        file.Open(target, error) &&
+        WriteLogFile(logModel_.Lines(),
+                     [&file](std::string_view chunk) { return file.Write(chunk); }) &&
+        file.Commit(error);
     if (saved)
         return;
+    if (error.empty()) // a failed Write is only explained by Commit
+        file.Commit(error);
     ShowMessage("Couldn't save the log to \"" + QDir::toNativeSeparators(path).toStdString() +
-                "\": " + file.errorString().toStdString() +
-                ". An existing file of that name is left as it was.");
+                "\": " + error + ". An existing file of that name is left as it was.");
 }
 
 } // namespace Wirelog

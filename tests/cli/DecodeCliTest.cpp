@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -74,6 +77,8 @@ TEST_F(DecodeCli, WritesTheSavedLogsExactBytesToStdoutOrOut) {
     EXPECT_EQ(Decode({"--output=" + (dir / "stdin.log").string()}, input).status, 0);
     EXPECT_EQ(ReadFile(dir / "stdin.log"), expected);
     EXPECT_EQ(Decode({"-"}, input).out, expected);
+    EXPECT_EQ(Decode({"-o", "/dev/stdout", input.string()}).out, expected) << "a pipe, not a file";
+    EXPECT_TRUE(fs::is_symlink("/dev/stdout"));
 
     const auto cut = Decode({Input("cut.txt", "0 01 07 A0 09\n").string()});
     EXPECT_EQ(cut.status, 0);
@@ -134,6 +139,11 @@ TEST_F(DecodeCli, BadInputFailsWithTheLineAndLeavesOutAlone) {
 
 TEST_F(DecodeCli, UsageAndFileErrorsExitWithStatus2AndAMessage) {
     const std::string input = Input("in.txt", "0 00 05\n").string();
+    // Root gets a node of its own, so a broken build cannot replace the system's.
+    const fs::path full = geteuid() == 0 ? dir / "full" : fs::path("/dev/full");
+    if (geteuid() == 0) {
+        ASSERT_EQ(mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+    }
     const struct {
         std::vector<std::string> args;
         std::string out; // standard output's file
@@ -146,8 +156,9 @@ TEST_F(DecodeCli, UsageAndFileErrorsExitWithStatus2AndAMessage) {
         {{(dir / "missing.txt").string()}, {}, "cannot read '"},
         {{dir.string()}, {}, "it is a directory"},
         {{"-o", (dir / "no/such/dir/out.log").string(), input}, {}, "cannot write '"},
-        {{"-o", dir.string(), input}, {}, "it is a directory"},
-        {{input}, "/dev/full", "cannot write standard output"},
+        {{"-o", dir.string(), input}, {}, "Is a directory"},
+        {{input}, "/dev/full", "cannot write standard output: No space left on device"},
+        {{"-o", full.string(), input}, {}, "/full': No space left on device"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args[0] + " " + row.message);
@@ -156,6 +167,8 @@ TEST_F(DecodeCli, UsageAndFileErrorsExitWithStatus2AndAMessage) {
         EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");
     }
+    EXPECT_TRUE(fs::is_character_file(full));
+    fs::remove(dir / "full");
     EXPECT_EQ(Listing(), std::vector<std::string>{"in.txt"});
     const auto help = Decode({"--help"});
     EXPECT_EQ(help.status, 0);

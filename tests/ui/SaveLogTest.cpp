@@ -4,6 +4,12 @@
 
 #include <QDir>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 namespace Wirelog::testing {
 namespace {
 
@@ -54,8 +60,19 @@ TEST_F(SaveLogTest, TheFileHoldsEachLineWithCrLfAndAFailedSaveKeepsTheEarlierOne
             << text.toStdString();
         EXPECT_EQ(State(), "START, Save Log enabled");
     }
-    EXPECT_EQ(messages.all.size(), 2u);
+    // A device node is written, never replaced, and the message gives the system's reason.
+    const QString device = geteuid() == 0 ? File("full") : QStringLiteral("/dev/full");
+    if (geteuid() == 0) {
+        ASSERT_EQ(mknod(device.toLocal8Bit().constData(), S_IFCHR | 0666, makedev(1, 7)), 0);
+    }
+    Save(device);
+    EXPECT_EQ(messages.all.back().text, "Couldn't save the log to \"" + device.toStdString() +
+                                            "\": No space left on device. An existing file of "
+                                            "that name is left as it was.");
+    EXPECT_TRUE(std::filesystem::is_character_file(device.toStdString()));
+    EXPECT_EQ(messages.all.size(), 3u);
     EXPECT_EQ(ReadFile(path).size(), 45);
+    QFile::remove(File("full"));
     EXPECT_EQ(Files(), (QStringList{"bus.log", "wirlg000.dll"}));
     ShowEvents({});
     Save(path);

@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: MIT
+// Output files: what each kind of name is after a save, and what a failure says.
+#include "decode/OutputFile.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <sstream>
+
+namespace Wirelog {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr std::string_view kLog = "START (valid)\r\n";
+constexpr uid_t kNobody = 65534;
+
+std::string ReadAll(const fs::path& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// The error of a whole save of kLog to `path`, empty when it worked.
+std::string Save(const fs::path& path) {
+    OutputFile file;
+    std::string error;
+    if (file.Open(path, error) && file.Write(kLog))
+        file.Commit(error);
+    return error;
+}
+
+class OutputFileTest : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "wirelog-out-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override {
+        fs::permissions(dir, fs::perms::owner_all);
+        fs::remove_all(dir);
+    }
+    std::vector<std::string> Listing() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // Runs `body` as an unprivileged user (in a child that gives up root when the suite runs
+    // as root); the body's failures come back as a non-zero status.
+    void RunUnprivileged(const std::function<bool()>& body) {
+        if (geteuid() != 0) {
+            EXPECT_TRUE(body());
+            return;
+        }
+        ASSERT_EQ(chown(dir.c_str(), kNobody, kNobody), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            const bool dropped = setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 &&
+                                 setuid(kNobody) == 0 && geteuid() == kNobody;
+            _exit(dropped && body() ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    fs::path dir;
+};
+
+// Regular files (reached through links or not) are replaced whole; nothing else is ever renamed
+// over, and no stage is left beside any of them.
+TEST_F(OutputFileTest, EachKindOfNameIsWrittenAsItIs) {
+    std::ofstream(dir / "old.log") << "older and longer content";
+    fs::create_symlink("old.log", dir / "link.log");
+    fs::create_symlink("made.log", dir / "dangling.log");
+    const std::string longName(255, 'n');
+    const struct {
+        fs::path name;
+        fs::path holder; // where the bytes end up
+        std::vector<std::string> listing;
+    } rows[] = {
+        {dir / "new.log", dir / "new.log", {"dangling.log", "link.log", "new.log", "old.log"}},
+        {dir / "link.log", dir / "old.log", {"dangling.log", "link.log", "new.log", "old.log"}},
+        {dir / "dangling.log",
+         dir / "made.log",
+         {"dangling.log", "link.log", "made.log", "new.log", "old.log"}},
+        {dir / longName,
+         dir / longName,
+         {"dangling.log", "link.log", "made.log", "new.log", longName, "old.log"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name.filename().string().substr(0, 20));
+        EXPECT_EQ(Save(row.name), "");
+        EXPECT_EQ(ReadAll(row.holder), kLog);
+        EXPECT_EQ(Listing(), row.listing);
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "link.log") && fs::is_symlink(dir / "dangling.log"));
+}
+
+TEST_F(OutputFileTest, DevicesFifosAndDescriptorLinksAreWrittenDirectly) {
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    auto fromFifo = std::async(std::launch::async, [&] { return ReadAll(dir / "fifo"); });
+    EXPECT_EQ(Save(dir / "fifo"), "");
+    EXPECT_EQ(fromFifo.get(), kLog);
+
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const fs::path stdoutLike = dir / "stdout";
+    fs::create_symlink("/proc/self/fd/" + std::to_string(pipeFds[1]), stdoutLike);
+    EXPECT_EQ(Save(stdoutLike), "");
+    close(pipeFds[1]);
+    char got[64] = {};
+    EXPECT_EQ(read(pipeFds[0], got, sizeof got), static_cast<ssize_t>(kLog.size()));
+    close(pipeFds[0]);
+    EXPECT_EQ(std::string_view(got), kLog);
+
+    // Root gets a node of its own, so a broken build cannot replace the system's.
+    const fs::path full = geteuid() == 0 ? dir / "full" : fs::path("/dev/full");
+    if (geteuid() == 0) {
+        ASSERT_EQ(mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+    }
+    EXPECT_EQ(Save(full), std::strerror(ENOSPC));
+    EXPECT_EQ(Save(dir), std::strerror(EISDIR));
+    EXPECT_TRUE(fs::is_character_file(full) && fs::is_fifo(dir / "fifo") &&
+                fs::is_symlink(stdoutLike));
+    fs::remove(dir / "full");
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"fifo", "stdout"}));
+}
+
+// As a user who may not add files to the folder: an existing file is still written (in place),
+// a new one is refused with the reason, and /dev/null stays a device.
+TEST_F(OutputFileTest, AFolderThatTakesNoNewFileStillHasItsFilesWritten) {
+    std::ofstream(dir / "kept.log") << "old";
+    fs::permissions(dir / "kept.log", fs::perms::all);
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                             fs::perms::others_exec);
+    RunUnprivileged([&] {
+        return Save(dir / "kept.log") == "" && ReadAll(dir / "kept.log") == kLog &&
+               Save(dir / "new.log") == std::strerror(EACCES) && Save("/dev/null") == "" &&
+               fs::is_character_file("/dev/null");
+    });
+    EXPECT_EQ(Listing(), std::vector<std::string>{"kept.log"});
+}
+
+} // namespace
+} // namespace Wirelog
