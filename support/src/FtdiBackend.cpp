@@ -2,49 +2,51 @@
 #include "FtdiBackend.h"
 
 #include "ReceiveQueue.h"
+#include "UsbReceiver.h"
 
-#include <ftdi.h>
-#include <libusb.h>
-
-#include <atomic>
-#include <cstring>
+#include <cstdio>
 #include <mutex>
-#include <shared_mutex>
-#include <thread>
 
 namespace Wirelog::d2xx {
 
 namespace {
 
-struct ContextDeleter {
-    void operator()(ftdi_context* context) const { ftdi_free(context); }
-};
-using Context = std::unique_ptr<ftdi_context, ContextDeleter>;
+std::mutex layerMutex;
+std::shared_ptr<UsbLayer> installedLayer; // guarded by layerMutex
 
-struct ListDeleter {
-    void operator()(ftdi_device_list* list) const { ftdi_list_free2(list); }
-};
-using DeviceList = std::unique_ptr<ftdi_device_list, ListDeleter>;
-
-// Large enough to drain the chip's buffer in one go at full speed.
-constexpr int kReceiveChunk = 16384;
-constexpr int kStringSize = 64;
-
-class FtdiPort final : public Port {
-public:
-    explicit FtdiPort(Context context) : context_(std::move(context)) {
-        receiver_ = std::thread([this] { Receive(); });
+std::shared_ptr<UsbLayer> Layer() {
+    std::lock_guard lock(layerMutex);
+    if (!installedLayer) {
+        installedLayer = MakeLibusbLayer();
     }
-    ~FtdiPort() override { Close(); }
-    FtdiPort(const FtdiPort&) = delete;
-    FtdiPort& operator=(const FtdiPort&) = delete;
+    return installedLayer;
+}
+
+FT_STATUS ToStatus(UsbResult result) {
+    switch (result) {
+    case UsbResult::Ok:
+        return FT_OK;
+    case UsbResult::NoDevice:
+        return FT_DEVICE_NOT_FOUND;
+    case UsbResult::AccessDenied:
+    case UsbResult::Failed:
+        return FT_DEVICE_NOT_OPENED;
+    }
+    return FT_OTHER_ERROR;
+}
+
+class UsbPort final : public Port {
+public:
+    explicit UsbPort(std::unique_ptr<UsbChip> chip)
+        : chip_(std::move(chip)), receiver_(*chip_, queue_) {}
+    ~UsbPort() override { Close(); }
+    UsbPort(const UsbPort&) = delete;
+    UsbPort& operator=(const UsbPort&) = delete;
+
+    bool Start() { return receiver_.Start(); }
 
     FT_STATUS SetLatencyTimer(std::uint8_t milliseconds) override {
-        std::shared_lock lock(usb_);
-        if (!context_) {
-            return FT_INVALID_HANDLE;
-        }
-        return ftdi_set_latency_timer(context_.get(), milliseconds) < 0 ? FT_IO_ERROR : FT_OK;
+        return Control(chip_->SetLatencyTimer(milliseconds));
     }
 
     FT_STATUS SetEventNotification(std::uint32_t mask, void* event) override {
@@ -63,30 +65,23 @@ public:
         return FT_OK;
     }
 
+    // A device that went away still serves what it delivered, a short read at the end.
     FT_STATUS Read(std::uint8_t* buffer, DWORD count, DWORD& returned) override {
         if (const FT_STATUS status = Status(); status != FT_OK) {
             return status;
         }
-        if (!queue_.WaitForBytes(count, ReceiveQueue::Clock::time_point::max())) {
-            // Closed, or the device went away while the caller waited.
-            const FT_STATUS status = Status();
-            return status == FT_OK ? FT_STATUS{FT_IO_ERROR} : status;
+        if (!queue_.WaitForBytes(count, ReceiveQueue::Clock::time_point::max()) && closed_) {
+            return FT_INVALID_HANDLE;
         }
         returned = static_cast<DWORD>(queue_.Pop(buffer, count));
-        return FT_OK;
+        return returned == 0 && count > 0 ? FT_STATUS{FT_IO_ERROR} : FT_STATUS{FT_OK};
     }
 
     FT_STATUS Write(const std::uint8_t* bytes, DWORD count, DWORD& written) override {
-        std::shared_lock lock(usb_);
-        if (!context_) {
-            return FT_INVALID_HANDLE;
-        }
-        const int sent = ftdi_write_data(context_.get(), bytes, static_cast<int>(count));
-        if (sent < 0) {
-            return FT_IO_ERROR;
-        }
+        std::size_t sent = 0;
+        const FT_STATUS status = Control(chip_->Write(bytes, count, sent));
         written = static_cast<DWORD>(sent);
-        return FT_OK;
+        return status;
     }
 
     void Close() override {
@@ -95,99 +90,144 @@ public:
             return;
         }
         queue_.Close();
-        receiver_.join();
-        std::unique_lock lock(usb_);
-        ftdi_usb_close(context_.get());
-        context_.reset();
+        receiver_.Stop();
+        chip_->Release();
     }
 
 private:
+    // Queued bytes come before the news that the device is gone.
     FT_STATUS Status() const {
         if (closed_) {
             return FT_INVALID_HANDLE;
         }
-        return failed_ ? FT_IO_ERROR : FT_OK;
+        return receiver_.Gone() && queue_.Size() == 0 ? FT_IO_ERROR : FT_OK;
     }
 
-    // Keeps the USB side drained like the D2XX driver does, so the chip never stalls the module
-    // while the host is busy; a host far behind makes this wait for room instead of losing bytes.
-    void Receive() {
-        std::vector<std::uint8_t> chunk(kReceiveChunk);
-        while (!closed_) {
-            const int got = ftdi_read_data(context_.get(), chunk.data(), kReceiveChunk);
-            if (got < 0) {
-                failed_ = true;
-                queue_.Close();
-                return;
-            }
-            std::size_t done = 0;
-            while (done < static_cast<std::size_t>(got) && !closed_) {
-                done += queue_.Push(chunk.data() + done, static_cast<std::size_t>(got) - done);
-                if (done < static_cast<std::size_t>(got)) {
-                    queue_.WaitForSpace(ReceiveQueue::Clock::now() +
-                                        std::chrono::milliseconds(100));
-                }
-            }
+    FT_STATUS Control(UsbResult result) const {
+        if (closed_) {
+            return FT_INVALID_HANDLE;
         }
+        if (receiver_.Gone() && queue_.Size() == 0) {
+            return FT_IO_ERROR;
+        }
+        return result == UsbResult::Ok ? FT_STATUS{FT_OK} : FT_STATUS{FT_IO_ERROR};
     }
 
-    Context context_;
-    std::shared_mutex usb_;
+    std::unique_ptr<UsbChip> chip_;
+    ReceiveQueue queue_;
+    UsbReceiver receiver_;
     std::mutex closeMutex_;
     std::atomic<bool> closed_{false};
-    std::atomic<bool> failed_{false};
-    ReceiveQueue queue_;
-    std::thread receiver_;
 };
 
-std::string Text(const char* buffer) {
-    return std::string(buffer, ::strnlen(buffer, kStringSize));
+char ChannelLetter(int channel) {
+    return static_cast<char>('A' + channel);
+}
+
+// D2XX names the channels of a multi-channel chip "<description> A" and "<serial>A".
+RealDevice ChannelEntry(const UsbDeviceRef& usb, const UsbStrings& text, int channel) {
+    RealDevice device;
+    device.usb = usb;
+    device.channel = channel;
+    device.info.description = text.description;
+    device.info.serial = text.serial.value_or("");
+    if (usb.channels > 1) {
+        device.info.description += std::string(" ") + ChannelLetter(channel);
+        if (!device.info.serial.empty()) {
+            device.info.serial += ChannelLetter(channel);
+        }
+    }
+    return device;
+}
+
+std::vector<RealDevice> ListedChannels(UsbLayer& layer, const UsbDeviceRef& usb) {
+    UsbStrings text = usb.text;
+    bool readable = usb.strings == UsbResult::Ok;
+    const bool denied = usb.strings == UsbResult::AccessDenied;
+    if (denied) {
+        if (auto system = layer.ReadSystemStrings(usb)) {
+            text = std::move(*system);
+            readable = true;
+        }
+    }
+    std::vector<RealDevice> channels;
+    for (int channel = 0; channel < std::max(usb.channels, 1); ++channel) {
+        RealDevice device = ChannelEntry(usb, text, channel);
+        device.info.readable = readable;
+        device.accessDenied = denied;
+        channels.push_back(std::move(device));
+    }
+    return channels;
+}
+
+// Bus addresses are reused: the device there now must be the one the caller chose.
+bool IsListedDevice(UsbChip& chip, const RealDevice& device) {
+    const UsbIdentity identity = chip.Identify();
+    return identity.vendor == device.usb.vendor && identity.product == device.usb.product &&
+           identity.serial == device.usb.text.serial;
+}
+
+FT_STATUS PrepareChip(UsbChip& chip) {
+    if (const UsbResult taken = chip.Take(); taken != UsbResult::Ok) {
+        return ToStatus(taken);
+    }
+    // Another tool may have left the chip in bit-bang or MPSSE mode; bytes it held from before
+    // this open belong to nobody.
+    if (chip.ResetBitMode() != UsbResult::Ok || chip.Purge() != UsbResult::Ok) {
+        chip.Release();
+        return FT_DEVICE_NOT_OPENED;
+    }
+    return FT_OK;
 }
 
 } // namespace
 
+void SetUsbLayer(std::shared_ptr<UsbLayer> layer) {
+    std::lock_guard lock(layerMutex);
+    installedLayer = std::move(layer);
+}
+
+std::string AccessDeniedMessage(const UsbDeviceRef& device) {
+    char position[32];
+    std::snprintf(position, sizeof position, "%03u/%03u", device.bus, device.address);
+    return std::string("wirlg000: no access to the USB device ") + position + " (/dev/bus/usb/" +
+           position +
+           "); install the udev rule 70-wirelog.rules from support/udev into "
+           "/etc/udev/rules.d/ and replug the module";
+}
+
 std::vector<RealDevice> EnumerateFtdiDevices() {
+    const std::shared_ptr<UsbLayer> layer = Layer();
     std::vector<RealDevice> devices;
-    Context context(ftdi_new());
-    if (!context) {
-        return devices;
-    }
-    ftdi_device_list* first = nullptr;
-    if (ftdi_usb_find_all(context.get(), &first, 0, 0) < 0) {
-        return devices;
-    }
-    const DeviceList list(first);
-    for (ftdi_device_list* entry = first; entry != nullptr; entry = entry->next) {
-        char description[kStringSize] = {};
-        char serial[kStringSize] = {};
-        RealDevice device;
-        device.info.readable =
-            ftdi_usb_get_strings(context.get(), entry->dev, nullptr, 0, description, kStringSize,
-                                 serial, kStringSize) >= 0;
-        device.info.description = Text(description);
-        device.info.serial = Text(serial);
-        device.bus = libusb_get_bus_number(entry->dev);
-        device.address = libusb_get_device_address(entry->dev);
-        devices.push_back(std::move(device));
+    for (const UsbDeviceRef& usb : layer->ListFtdiDevices()) {
+        for (RealDevice& channel : ListedChannels(*layer, usb)) {
+            devices.push_back(std::move(channel));
+        }
     }
     return devices;
 }
 
 FT_STATUS OpenFtdiDevice(const RealDevice& device, std::shared_ptr<Port>& port) {
-    Context context(ftdi_new());
-    if (!context) {
-        return FT_INSUFFICIENT_RESOURCES;
+    std::unique_ptr<UsbChip> chip;
+    const UsbResult opened = Layer()->OpenChannel(device.usb, device.channel, chip);
+    if (opened == UsbResult::AccessDenied) {
+        // The library's other place to speak: the user must learn what to install.
+        std::fprintf(stderr, "%s\n", AccessDeniedMessage(device.usb).c_str());
     }
-    const int opened = ftdi_usb_open_bus_addr(context.get(), device.bus, device.address);
-    if (opened == -3) {
+    if (opened != UsbResult::Ok) {
+        return ToStatus(opened);
+    }
+    if (!IsListedDevice(*chip, device)) {
         return FT_DEVICE_NOT_FOUND;
     }
-    if (opened < 0) {
-        return FT_DEVICE_NOT_OPENED;
+    if (const FT_STATUS status = PrepareChip(*chip); status != FT_OK) {
+        return status;
     }
-    // Bytes the chip held from before this open belong to nobody.
-    ftdi_tcioflush(context.get());
-    port = std::make_shared<FtdiPort>(std::move(context));
+    auto usbPort = std::make_shared<UsbPort>(std::move(chip));
+    if (!usbPort->Start()) {
+        return FT_DEVICE_NOT_OPENED; // the port's destructor gives the chip back
+    }
+    port = std::move(usbPort);
     return FT_OK;
 }
 

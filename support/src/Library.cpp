@@ -3,10 +3,12 @@
 // made at first use, when WIRELOG_SIM is read.
 #include "FtdiBackend.h"
 #include "HandleTable.h"
+#include "Overruns.h"
 #include "ReplayFile.h"
 #include "SimConfig.h"
 #include "SimDevice.h"
 #include "ftd2xx.h"
+#include "wirelog_ext.h"
 #include "wirelog_sim.h"
 
 #include <cstdio>
@@ -337,6 +339,10 @@ WIRELOG_SIM_API int WirelogSim_GetStats(int device, WirelogSimStats* stats) {
     }
     *stats = sim->Stats();
     return 0;
+}
+
+WIRELOG_EXT_API uint64_t WirelogExt_OverrunCount(void) {
+    return Wirelog::d2xx::ChipOverrunTotal().load();
 }
 
 } // extern "C"
