@@ -154,9 +154,15 @@ bool FakeChip::Present() const {
     return !unplugged_;
 }
 
-FakeChipStats FakeChip::Stats() const {
+FakeChipStats FakeChip::Stats() {
     std::lock_guard lock(mutex_);
+    Produce(Clock::now());
     return stats_;
+}
+
+std::size_t FakeChip::PendingTransfers() const {
+    std::lock_guard lock(mutex_);
+    return pending_.size();
 }
 
 std::size_t FakeChip::Buffered() const {

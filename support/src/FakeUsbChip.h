@@ -54,7 +54,10 @@ public:
     void Stream(double bytesPerSecond, std::uint64_t limit = kEndless);
     void Unplug();
     bool Present() const;
-    FakeChipStats Stats() const;
+    // Brings the chip's buffer up to now first, so a stalled host shows as dropped bytes.
+    FakeChipStats Stats();
+    // Transfers the host has submitted and not got back.
+    std::size_t PendingTransfers() const;
 
     // Byte p of the stream: byte p % 4 of the little-endian 32-bit counter p / 4.
     static std::uint8_t PatternByte(std::uint64_t position) {

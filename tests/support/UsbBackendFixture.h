@@ -1,0 +1,113 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The adapter library's entry points linked into the test with a fake USB layer installed, so
+// the D2XX calls reach the real-module code path and a fake chip.
+#include "FakeUsbChip.h"
+#include "FtdiBackend.h"
+#include "ftd2xx.h"
+#include "wirelog_ext.h"
+#include "wirelog_sim.h"
+
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+
+#include <chrono>
+#include <thread>
+
+namespace WirelogTest {
+
+template <class Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    for (const auto deadline = std::chrono::steady_clock::now() + limit; !condition();) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// The receive-notification object the program registers.
+struct Event {
+    EVENT_HANDLE handle{};
+    Event() {
+        pthread_mutex_init(&handle.eMutex, nullptr);
+        pthread_cond_init(&handle.eCondVar, nullptr);
+    }
+    ~Event() {
+        pthread_cond_destroy(&handle.eCondVar);
+        pthread_mutex_destroy(&handle.eMutex);
+    }
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+    void lock() { pthread_mutex_lock(&handle.eMutex); }
+    void unlock() { pthread_mutex_unlock(&handle.eMutex); }
+    bool WaitSignalled() {
+        return WaitFor([this] {
+            std::lock_guard guard(*this);
+            return handle.iVar != 0;
+        });
+    }
+};
+
+class UsbBackend : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(WirelogSim_Configure(""), 0);
+        Wirelog::d2xx::SetUsbLayer(fake);
+    }
+    void TearDown() override {
+        Wirelog::d2xx::SetUsbLayer(std::make_shared<Wirelog::d2xx::FakeUsb>());
+    }
+
+    DWORD DeviceCount() {
+        DWORD count = 0;
+        EXPECT_EQ(FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_STATUS{FT_OK});
+        return count;
+    }
+
+    std::vector<std::string> ListTexts(DWORD which) {
+        std::vector<std::array<char, 64>> texts(DeviceCount() + 1);
+        std::vector<char*> pointers;
+        for (auto& text : texts)
+            pointers.push_back(text.data());
+        DWORD count = 0;
+        EXPECT_EQ(FT_ListDevices(pointers.data(), &count, FT_LIST_ALL | which), FT_STATUS{FT_OK});
+        return {pointers.begin(), pointers.begin() + count};
+    }
+
+    FT_HANDLE Open(int index) {
+        FT_HANDLE handle = nullptr;
+        EXPECT_EQ(FT_Open(index, &handle), FT_STATUS{FT_OK});
+        return handle;
+    }
+
+    // Reads what arrives, up to limit bytes, until nothing more comes or the device reports
+    // an error, checking the chip's counter pattern; returns how many bytes matched in order.
+    std::uint64_t ReadPattern(FT_HANDLE handle, std::uint64_t limit) {
+        std::vector<std::uint8_t> buffer(65536);
+        std::uint64_t position = 0;
+        while (position < limit) {
+            DWORD queued = 0, got = 0;
+            FT_STATUS status = FT_OK;
+            WaitFor([&] {
+                return (status = FT_GetQueueStatus(handle, &queued)) != FT_OK || queued > 0;
+            });
+            const auto want = static_cast<DWORD>(
+                std::min<std::uint64_t>({queued, buffer.size(), limit - position}));
+            if (status != FT_OK || want == 0 || FT_Read(handle, buffer.data(), want, &got) != FT_OK)
+                break;
+            for (DWORD i = 0; i < got; ++i, ++position) {
+                if (buffer[i] != Wirelog::d2xx::FakeChip::PatternByte(position)) {
+                    ADD_FAILURE() << "byte " << position << " is off the pattern";
+                    return position;
+                }
+            }
+        }
+        return position;
+    }
+
+    std::shared_ptr<Wirelog::d2xx::FakeUsb> fake = std::make_shared<Wirelog::d2xx::FakeUsb>();
+};
+
+} // namespace WirelogTest
