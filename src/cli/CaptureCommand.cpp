@@ -26,6 +26,12 @@
 #include <string_view>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
 namespace Wirelog::cli {
 namespace {
 
@@ -210,6 +216,31 @@ private:
     int stdoutError_ = 0;
 };
 
+// Overruns the module's USB chip has reported so far, through the adapter library's extension
+// call; 0 when the library (FTDI's own, say) has none.
+std::uint64_t ChipOverruns() {
+    using Count = std::uint64_t (*)();
+    std::uint64_t overruns = 0;
+#ifdef _WIN32
+    if (HMODULE module = GetModuleHandleA(AdapterLibraryPath().c_str()))
+        if (auto count = reinterpret_cast<Count>(GetProcAddress(module, "WirelogExt_OverrunCount")))
+            overruns = count();
+#else
+    if (void* module = dlopen(AdapterLibraryPath().c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+        if (auto count = reinterpret_cast<Count>(dlsym(module, "WirelogExt_OverrunCount")))
+            overruns = count();
+        dlclose(module);
+    }
+#endif
+    return overruns;
+}
+
+void NoteOverruns(std::uint64_t before) {
+    if (const std::uint64_t overruns = ChipOverruns() - before; overruns > 0)
+        Fail("the module's USB chip reported " + std::to_string(overruns) +
+             " overruns: bytes were lost before they reached the computer");
+}
+
 void NoteFullBuffer() {
     if (myevtHead.load() >= kEventCapacity)
         Fail("the capture reached 999,999 events; later events were neither stored nor shown");
@@ -264,6 +295,7 @@ int RunCapture(int argc, char** argv) {
 #endif
 
     InitTimeBase();
+    const std::uint64_t overrunsBefore = ChipOverruns();
     LogLines lines;
     if (!capture.StartCapture(*choice.entry, [&] {
             ResetDecoder();
@@ -295,6 +327,7 @@ int RunCapture(int argc, char** argv) {
     DrainEvents(lines);
     writable = output.Write(lines) && writable;
     NoteFullBuffer();
+    NoteOverruns(overrunsBefore);
 
     for (const std::string& failure : failures)
         Fail(failure);
