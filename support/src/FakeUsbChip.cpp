@@ -17,11 +17,12 @@ public:
     FakeTransfer(std::shared_ptr<FakeChip> chip, std::size_t length, Completion done)
         : chip_(std::move(chip)), buffer_(length), done_(std::move(done)) {}
 
-    UsbResult Submit() override {
+    UsbResult Submit(std::size_t length) override {
         std::lock_guard lock(chip_->mutex_);
         if (chip_->unplugged_) {
             return UsbResult::NoDevice;
         }
+        length_ = std::min(length, buffer_.size());
         filled_ = 0;
         cancelled_ = false;
         chip_->pending_.push_back(this);
@@ -40,6 +41,7 @@ private:
     friend class FakeHandle;
     std::shared_ptr<FakeChip> chip_;
     std::vector<std::uint8_t> buffer_;
+    std::size_t length_ = 0;
     std::size_t filled_ = 0;
     bool cancelled_ = false;
     Completion done_;
@@ -69,6 +71,7 @@ public:
             ++stats.purges;
             chip_->Produce(FakeChip::Clock::now());
             chip_->position_ = chip_->produced_;
+            chip_->lastPacket_ = FakeChip::Clock::now();
         });
     }
     UsbResult SetLatencyTimer(std::uint8_t milliseconds) override {
@@ -169,15 +172,16 @@ std::size_t FakeChip::Buffered() const {
     return static_cast<std::size_t>(produced_ - position_);
 }
 
-// Bytes the module has handed over by now; what the chip's buffer cannot hold pushes out the
+// Bytes the module has handed over by now. The host controller puts them into the submitted
+// transfers without the host's thread; what the chip's buffer then cannot hold pushes out the
 // oldest, and the next packet carries the overrun flag.
 void FakeChip::Produce(Clock::time_point now) {
-    if (rate_ <= 0) {
-        return; // unpaced: packets are filled straight from the stream
+    if (rate_ > 0) {
+        const double seconds = std::chrono::duration<double>(now - rateStart_).count();
+        const auto due = rateBase_ + static_cast<std::uint64_t>(std::floor(seconds * rate_));
+        produced_ = std::max(produced_, std::min(due, limit_));
     }
-    const double seconds = std::chrono::duration<double>(now - rateStart_).count();
-    const auto due = rateBase_ + static_cast<std::uint64_t>(std::floor(seconds * rate_));
-    produced_ = std::max(produced_, std::min(due, limit_));
+    FillPending(now);
     if (Buffered() > config_.bufferSize) {
         const std::uint64_t lost = Buffered() - config_.bufferSize;
         position_ += lost;
@@ -186,12 +190,25 @@ void FakeChip::Produce(Clock::time_point now) {
     }
 }
 
+void FakeChip::FillPending(Clock::time_point now) {
+    while (!pending_.empty() && !unplugged_) {
+        FakeTransfer& front = *pending_.front();
+        if (front.cancelled_ || !FillTransfer(front, now)) {
+            return;
+        }
+        stats_.largestTransfer = std::max(stats_.largestTransfer, front.filled_);
+        finished_.push_back({&front, TransferStatus::Completed});
+        pending_.pop_front();
+        changed_.notify_all();
+    }
+}
+
 // Packets into the transfer: full ones while the chip holds a packet's worth, then a short one
 // (maybe status only) once the latency timer has run out, which ends the transfer as it ends a
 // real bulk transfer. True when the transfer is done.
 bool FakeChip::FillTransfer(FakeTransfer& transfer, Clock::time_point now) {
     const std::size_t payload = config_.packetSize - 2;
-    while (transfer.filled_ + config_.packetSize <= transfer.buffer_.size()) {
+    while (transfer.filled_ + config_.packetSize <= transfer.length_) {
         if (rate_ <= 0) {
             produced_ = std::min(limit_, std::max(produced_, position_ + payload));
         }
@@ -222,19 +239,18 @@ bool FakeChip::FillTransfer(FakeTransfer& transfer, Clock::time_point now) {
 
 void FakeChip::Serve(Clock::time_point now, std::vector<Done>& done) {
     Produce(now);
+    done.insert(done.end(), finished_.begin(), finished_.end());
+    finished_.clear();
     for (auto it = pending_.begin(); it != pending_.end();) {
-        FakeTransfer& transfer = **it;
-        TransferStatus status = TransferStatus::Completed;
         if (unplugged_) {
-            status = TransferStatus::NoDevice;
-            transfer.filled_ = 0;
-        } else if (transfer.cancelled_) {
-            status = TransferStatus::Cancelled;
-        } else if (it != pending_.begin() || !FillTransfer(transfer, now)) {
-            ++it; // the host controller fills transfers in order
+            (*it)->filled_ = 0;
+            done.push_back({*it, TransferStatus::NoDevice});
+        } else if ((*it)->cancelled_) {
+            done.push_back({*it, TransferStatus::Cancelled});
+        } else {
+            ++it;
             continue;
         }
-        done.push_back({&transfer, status});
         it = pending_.erase(it);
     }
 }

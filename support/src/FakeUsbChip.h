@@ -37,6 +37,7 @@ struct FakeChipStats {
     std::uint64_t bytesSent = 0;    // payload bytes in completed packets
     std::uint64_t bytesDropped = 0; // lost in the chip because the host fell behind
     std::uint64_t overrunPackets = 0;
+    std::size_t largestTransfer = 0; // bytes of the fullest transfer completed
 };
 
 class FakeTransfer;
@@ -45,7 +46,8 @@ class FakeChip {
 public:
     static constexpr std::uint64_t kEndless = std::numeric_limits<std::uint64_t>::max();
 
-    explicit FakeChip(FakeChipConfig config) : config_(std::move(config)) {}
+    explicit FakeChip(FakeChipConfig config)
+        : config_(std::move(config)), lastPacket_(Clock::now()) {}
 
     const FakeChipConfig& Config() const { return config_; }
 
@@ -76,6 +78,7 @@ private:
     // Everything below runs under mutex_.
     void Serve(Clock::time_point now, std::vector<Done>& done);
     void Produce(Clock::time_point now);
+    void FillPending(Clock::time_point now);
     bool FillTransfer(FakeTransfer& transfer, Clock::time_point now);
     std::size_t Buffered() const;
     Clock::time_point NextEvent(Clock::time_point now) const;
@@ -93,8 +96,9 @@ private:
     std::uint64_t position_ = 0; // stream position of the oldest byte in the chip's buffer
     std::uint64_t rateBase_ = 0; // produced_ when the rate was set
     Clock::time_point rateStart_{};
-    Clock::time_point lastPacket_{};
+    Clock::time_point lastPacket_; // the latency timer runs from here
     std::deque<FakeTransfer*> pending_;
+    std::vector<Done> finished_; // filled, not yet handed back by HandleEvents
 };
 
 class FakeUsb final : public UsbLayer {

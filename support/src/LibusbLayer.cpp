@@ -98,9 +98,12 @@ public:
     LibusbTransfer(const LibusbTransfer&) = delete;
     LibusbTransfer& operator=(const LibusbTransfer&) = delete;
 
-    UsbResult Submit() override {
-        return transfer_ == nullptr ? UsbResult::Failed
-                                    : FromLibusb(libusb_submit_transfer(transfer_));
+    UsbResult Submit(std::size_t length) override {
+        if (transfer_ == nullptr) {
+            return UsbResult::Failed;
+        }
+        transfer_->length = static_cast<int>(std::min(length, buffer_.size()));
+        return FromLibusb(libusb_submit_transfer(transfer_));
     }
     void Cancel() override { libusb_cancel_transfer(transfer_); }
 

@@ -3,17 +3,24 @@
 
 #include "Overruns.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace Wirelog::d2xx {
 
 namespace {
 
-// Eight transfers of 32 packets: at an FT232H's 40 MB/s that is 3 ms of bytes the host
-// controller can take while the event thread is busy, and a short packet ends a transfer early,
-// so the size costs no latency.
-constexpr std::size_t kTransfers = 8;
-constexpr std::size_t kPacketsPerTransfer = 32;
+// A transfer completes when it is full or a short packet ends it, and a chip that has a whole
+// packet ready at every poll never sends a short one: a long transfer then holds bytes back until
+// it fills. So each transfer asks for what the chip sends in about kFillTime at the rate measured
+// over the last kRateWindow: one packet at a trickle, up to kMaxPackets (16 KiB at high speed)
+// at full rate. Many transfers in flight let the host controller keep taking bytes while the
+// event thread is held up: at 100 KB/s, 32 one-packet transfers are 20 ms of bytes, at an
+// FT232H's 40 MB/s, 32 full ones 13 ms.
+constexpr std::size_t kTransfers = 32;
+constexpr std::size_t kMaxPackets = 32;
+constexpr std::chrono::microseconds kFillTime{1000};
+constexpr std::chrono::milliseconds kRateWindow{4};
 constexpr std::size_t kStatusBytes = 2;
 constexpr std::uint8_t kOverrunBit = 0x02; // second status byte
 // How long the event thread waits in libusb before it looks at the stop flag again; Stop also
@@ -23,8 +30,9 @@ constexpr std::chrono::milliseconds kSpaceWait{50};
 
 } // namespace
 
-UsbReceiver::UsbReceiver(UsbChip& chip, ReceiveQueue& queue) : chip_(chip), queue_(queue) {
-    const std::size_t length = chip_.MaxPacketSize() * kPacketsPerTransfer;
+UsbReceiver::UsbReceiver(UsbChip& chip, ReceiveQueue& queue)
+    : chip_(chip), queue_(queue), length_(chip.MaxPacketSize()) {
+    const std::size_t length = chip_.MaxPacketSize() * kMaxPackets;
     slots_.resize(kTransfers);
     for (Slot& slot : slots_) {
         slot.transfer = chip_.MakeBulkIn(
@@ -36,11 +44,12 @@ UsbReceiver::UsbReceiver(UsbChip& chip, ReceiveQueue& queue) : chip_(chip), queu
 
 bool UsbReceiver::Start() {
     for (Slot& slot : slots_) {
-        if (slot.transfer->Submit() == UsbResult::Ok) {
+        if (slot.transfer->Submit(length_) == UsbResult::Ok) {
             slot.submitted = true;
             ++inFlight_;
         }
     }
+    windowStart_ = std::chrono::steady_clock::now();
     if (inFlight_ == 0) {
         gone_ = true;
         return false;
@@ -78,7 +87,9 @@ void UsbReceiver::Complete(Slot& slot, TransferStatus status, std::span<std::uin
     slot.submitted = false;
     --inFlight_;
     if (status == TransferStatus::Completed || status == TransferStatus::Cancelled) {
-        Deliver(data.data(), StripStatus(data));
+        const std::size_t payload = StripStatus(data);
+        Deliver(data.data(), payload);
+        MeasureRate(payload);
     }
     if (status == TransferStatus::NoDevice || status == TransferStatus::Failed) {
         gone_ = true;
@@ -89,13 +100,28 @@ void UsbReceiver::Complete(Slot& slot, TransferStatus status, std::span<std::uin
         }
         return;
     }
-    if (slot.transfer->Submit() == UsbResult::Ok) {
+    if (slot.transfer->Submit(length_) == UsbResult::Ok) {
         slot.submitted = true;
         ++inFlight_;
     } else {
         gone_ = true;
         queue_.Close();
     }
+}
+
+void UsbReceiver::MeasureRate(std::size_t payload) {
+    windowBytes_ += payload;
+    const auto now = std::chrono::steady_clock::now();
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - windowStart_);
+    if (elapsed < kRateWindow) {
+        return;
+    }
+    const std::size_t perFill = windowBytes_ * static_cast<std::size_t>(kFillTime.count()) /
+                                static_cast<std::size_t>(elapsed.count());
+    const std::size_t packet = chip_.MaxPacketSize();
+    length_ = std::clamp<std::size_t>(perFill / (packet - kStatusBytes), 1, kMaxPackets) * packet;
+    windowStart_ = now;
+    windowBytes_ = 0;
 }
 
 // Every packet starts with the chip's two modem-status bytes; the payload is compacted in place.

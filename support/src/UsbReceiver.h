@@ -39,12 +39,17 @@ private:
     void Complete(Slot& slot, TransferStatus status, std::span<std::uint8_t> data);
     std::size_t StripStatus(std::span<std::uint8_t> data);
     void Deliver(const std::uint8_t* bytes, std::size_t count);
+    void MeasureRate(std::size_t payload);
     void RunEvents();
 
     UsbChip& chip_;
     ReceiveQueue& queue_;
     std::vector<Slot> slots_;
-    int inFlight_ = 0; // event thread only, after Start
+    // Event thread only, after Start:
+    int inFlight_ = 0;
+    std::size_t length_; // bytes each transfer asks for
+    std::chrono::steady_clock::time_point windowStart_;
+    std::size_t windowBytes_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> gone_{false};
     std::atomic<std::uint64_t> overruns_{0};

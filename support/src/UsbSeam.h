@@ -53,7 +53,9 @@ public:
     // Runs inside HandleEvents with the bytes received, packet headers included.
     using Completion = std::function<void(TransferStatus, std::span<std::uint8_t>)>;
     virtual ~BulkTransfer() = default;
-    virtual UsbResult Submit() = 0;
+    // Asks for length bytes (a whole number of packets, at most the buffer's size); the transfer
+    // completes when they have come or a short packet ends it.
+    virtual UsbResult Submit(std::size_t length) = 0;
     // The transfer comes back through its completion with Cancelled (or with what it got).
     virtual void Cancel() = 0;
 };
