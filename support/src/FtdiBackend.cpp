@@ -153,6 +153,7 @@ std::vector<RealDevice> ListedChannels(UsbLayer& layer, const UsbDeviceRef& usb)
     std::vector<RealDevice> channels;
     for (int channel = 0; channel < std::max(usb.channels, 1); ++channel) {
         RealDevice device = ChannelEntry(usb, text, channel);
+        device.usb.text = text; // what the identity check at open compares against
         device.info.readable = readable;
         device.accessDenied = denied;
         channels.push_back(std::move(device));
