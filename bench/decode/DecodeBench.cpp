@@ -111,7 +111,7 @@ void BM_DrainFullBufferWarmStore(benchmark::State& state) {
     for (auto _ : state) {
         myevtTail = 0;
         ResetDecoder();
-        log.rewind();
+        log.clear();
         DrainEvents(log);
         benchmark::DoNotOptimize(log);
     }

@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
     std::printf("  refresh %.0f ms, with layout and paint %.0f ms (target <= 500 ms)\n", drainMs,
                 totalMs);
     std::printf("  resident memory added %.1f MB (target <= 120 MB); line store %.1f MB\n", addedMb,
-                model.Lines().bytesReserved() / 1048576.0);
+                model.Lines().BytesReserved() / 1048576.0);
 
     const double fullMs = SmallRefreshMilliseconds([&] { window.UpdateLoggingWindow(); });
     std::printf("small refresh at %d lines, table view: %.2f ms\n", model.rowCount(), fullMs);

@@ -39,7 +39,7 @@ std::uint64_t LogPipeline::eventsStored() const {
 
 bool LogPipeline::flush() {
     sinkFailed_ = !WriteLogFile(lines_, sink_);
-    lines_.rewind();
+    lines_.clear();
     return !sinkFailed_;
 }
 

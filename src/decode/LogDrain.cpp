@@ -13,7 +13,7 @@ std::size_t DrainEvents(LogLines& lines) {
         const TWIevent& event = MyEvents[myevtTail];
         if (IsSeparatorCode(event.cmd))
             lines.append({});
-        lines.appendWritten(kMaxViewTWILength, [&event](char* out) {
+        lines.AppendWritten(kMaxViewTWILength, [&event](char* out) {
             return FormatViewTWI(out, event.cmd, event.data, event.timer);
         });
         ++myevtTail;

@@ -104,8 +104,8 @@ TEST(LogStore, KeepsLinesAtEveryArenaPositionAndWritesEachWithCrLf) {
     EXPECT_EQ(bytes, "") << "an empty log is no bytes";
     add(""); // before any text block exists
     // Fill the first block to its last byte, so the next separator falls exactly at its end.
-    for (int i = 0; i < 32; ++i)
-        add(std::string(LogLines::kBlockBytes / 32, static_cast<char>('A' + i)));
+    for (int i = 0; i < 64; ++i)
+        add(std::string(LogLines::kBlockBytes / 64, static_cast<char>('0' + i)));
     for (int i = 0; i < 50'000; ++i) // many of the writer's chunks
         add(i % 7 == 0 ? "" : "START (valid) " + std::to_string(i));
     EXPECT_TRUE(WriteLogFile(lines, write));
@@ -113,6 +113,24 @@ TEST(LogStore, KeepsLinesAtEveryArenaPositionAndWritesEachWithCrLf) {
     int calls = 0;
     EXPECT_FALSE(WriteLogFile(lines, [&](std::string_view) { return ++calls < 2; }));
     EXPECT_EQ(calls, 2) << "no chunk after the refused one";
+}
+
+TEST(LogStore, ClearKeepsTheMemoryAndTheNextLinesReadBackWhole) {
+    LogLines lines;
+    const std::string a(LogLines::kBlockBytes / 64, 'A'), b(LogLines::kBlockBytes / 64, 'B');
+    for (int i = 0; i < 100; ++i) // into a second block
+        lines.append(a);
+    const std::size_t reserved = lines.BytesReserved();
+    lines.clear();
+    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(lines.BytesReserved(), reserved) << "a clear keeps the blocks";
+    lines.append("");
+    for (int i = 0; i < 100; ++i)
+        lines.append(b);
+    EXPECT_EQ(lines.BytesReserved(), reserved) << "the next lines go into the kept blocks";
+    ASSERT_EQ(lines.size(), 101u);
+    EXPECT_EQ(lines[0], "");
+    EXPECT_TRUE(lines[1] == b && lines[100] == b);
 }
 
 } // namespace
