@@ -16,7 +16,8 @@ void PrintUsage(std::FILE* to) {
                "  list     list the attached capture modules\n"
                "  capture  capture from a module without a window\n"
                "\n"
-               "'wirelog-cli <command> --help' describes each command.\n",
+               "'wirelog-cli <command> --help' describes each command;\n"
+               "'wirelog-cli --version' shows the version.\n",
                to);
 }
 
@@ -30,6 +31,10 @@ int main(int argc, char** argv) {
     const std::string_view command = argv[1];
     if (command == "--help" || command == "-h") {
         PrintUsage(stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::puts("wirelog-cli " WIRELOG_VERSION);
         return 0;
     }
     if (command == "decode")
