@@ -76,12 +76,20 @@ Form1::~Form1() {
     StopCaptureForDisposal();
 }
 
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (const int size : {16, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/wirelog/icons/wirelog-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 void Form1::InitializeComponent() {
     CreateControls();
     SetUpSaveDialog();
     WireHandlers();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromLatin1(kCaption));
+    setWindowIcon(ProgramIcon());
     SetTabOrder();
     SetStackingOrder();
     LayOut();

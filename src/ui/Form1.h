@@ -15,6 +15,7 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -36,6 +37,9 @@ using SaveDialogRunner = std::function<std::optional<QString>(QFileDialog&)>;
 
 // What the program does: the dialog, modal, answered by the user.
 std::optional<QString> RunSaveDialog(QFileDialog& dialog);
+
+// The program's icon in every size it is drawn at (16, 32, 48 and 256 pixels).
+QIcon ProgramIcon();
 
 class Form1 : public QWidget {
     Q_OBJECT

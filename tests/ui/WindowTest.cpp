@@ -74,6 +74,8 @@ TEST_F(WindowTest, ControlsFollowTheDesignScaledByTheCharacterCell) {
         ASSERT_EQ(CharacterCell(QApplication::font()), kDesignCell * factor);
         Open("hw:off");
         EXPECT_EQ(window->windowTitle(), "Wirelog (TM) Protocol Analyzer - v1.003");
+        const QList<QSize> iconSizes = window->windowIcon().availableSizes();
+        EXPECT_TRUE(iconSizes.contains(QSize(16, 16)) && iconSizes.contains(QSize(32, 32)));
         EXPECT_EQ(window->size(), QSize(657, 302) * factor);
         EXPECT_NE(window->minimumSize(), window->maximumSize()) << "the window must be resizable";
         for (const ExpectedControl& expected : kControls) {

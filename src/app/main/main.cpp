@@ -19,6 +19,8 @@ int RunWirelog() {
     QApplication application(argumentCount, arguments);
     // The classic, unthemed look.
     QApplication::setStyle(QStringLiteral("Windows"));
+    // Message boxes shown before or without the window carry the icon too.
+    QApplication::setWindowIcon(Wirelog::ProgramIcon());
     Wirelog::Form1 window;
     return Wirelog::RunMainWindow(window);
 }
