@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds and runs every test: the default preset, then AddressSanitizer + UBSan on all tests,
-# then ThreadSanitizer on the tests labelled "threads". Long fuzz and soak runs are separate.
+# then ThreadSanitizer on the tests labelled "threads", then builds and checks the Debian package.
+# Long fuzz and soak runs are separate.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -12,3 +13,5 @@ for preset in dev asan tsan; do
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset" -j "$jobs"
 done
+echo "=== package"
+scripts/package-check.sh
