@@ -106,25 +106,56 @@ TEST_F(D2xxContract, ReadWithinTheQueuedCountReturnsAtOnceWithThoseBytes) {
     EXPECT_EQ(returned, 0u);
 }
 
+#ifdef _WIN32
+// A Win32 event as the program makes it (CreateEventA, automatic reset); SetEvent marks arrival.
+class ArrivalEvent {
+public:
+    ArrivalEvent() : event_(CreateEventA(nullptr, FALSE, FALSE, "")) {}
+    ~ArrivalEvent() { CloseHandle(event_); }
+    PVOID Param() { return event_; }
+    void Reset() { ResetEvent(event_); }
+    int Signalled() { return WaitForSingleObject(event_, 0) == WAIT_OBJECT_0 ? 1 : 0; }
+
+private:
+    HANDLE event_;
+};
+#else
+// FTDI's Linux event object; the library sets iVar under the mutex and signals the condition.
+class ArrivalEvent {
+public:
+    ArrivalEvent() {
+        pthread_cond_init(&event_.eCondVar, nullptr);
+        pthread_mutex_init(&event_.eMutex, nullptr);
+    }
+    ~ArrivalEvent() {
+        pthread_cond_destroy(&event_.eCondVar);
+        pthread_mutex_destroy(&event_.eMutex);
+    }
+    PVOID Param() { return &event_; }
+    void Reset() { event_.iVar = 0; }
+    int Signalled() { return event_.iVar; }
+
+private:
+    EVENT_HANDLE event_;
+};
+#endif
+
 TEST_F(D2xxContract, ArrivalSignalsTheRegisteredEventObject) {
     Configure("hw:off;dev:stream=idle");
     const FT_HANDLE handle = OpenDevice(0);
-    EVENT_HANDLE event;
-    pthread_cond_init(&event.eCondVar, nullptr);
-    pthread_mutex_init(&event.eMutex, nullptr);
+    ArrivalEvent event;
     const std::uint8_t byte = 0x02;
     const auto signalled = [&](auto arrive) {
-        event.iVar = 0;
+        event.Reset();
         arrive();
-        return event.iVar;
+        return event.Signalled();
     };
-    ASSERT_EQ(lib.FT_SetEventNotification(handle, FT_EVENT_RXCHAR, &event), FT_STATUS{FT_OK});
+    ASSERT_EQ(lib.FT_SetEventNotification(handle, FT_EVENT_RXCHAR, event.Param()),
+              FT_STATUS{FT_OK});
     EXPECT_EQ(signalled([&] { lib.WirelogSim_Inject(0, &byte, 1); }), 1);
     EXPECT_EQ(signalled([&] { Write(handle, kStart); }), 1) << "its code 0 is an arrival too";
-    ASSERT_EQ(lib.FT_SetEventNotification(handle, 0, &event), FT_STATUS{FT_OK});
+    ASSERT_EQ(lib.FT_SetEventNotification(handle, 0, event.Param()), FT_STATUS{FT_OK});
     EXPECT_EQ(signalled([&] { lib.WirelogSim_Inject(0, &byte, 1); }), 0) << "mask cleared";
-    pthread_cond_destroy(&event.eCondVar);
-    pthread_mutex_destroy(&event.eMutex);
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 #include "ftd2xx.h"
 #include "wirelog_sim.h"
 
-#include <dlfcn.h>
+#include "TestPlatform.h"
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,8 +19,8 @@ namespace WirelogTest {
 
 // The file is loaded once per process and never unloaded, like the program's binding.
 template <class Function> Function Bind(const char* name) {
-    static void* const module = dlopen(WIRLG000_PATH, RTLD_NOW | RTLD_LOCAL);
-    void* const address = module != nullptr ? dlsym(module, name) : nullptr;
+    static void* const module = OpenLibraryFile(WIRLG000_PATH);
+    void* const address = LibrarySymbol(module, name);
     if (address == nullptr)
         throw std::runtime_error(std::string("cannot bind ") + name);
     return reinterpret_cast<Function>(address);
