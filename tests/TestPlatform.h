@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The few operating-system calls the tests make themselves, for Linux and Windows alike:
-// binding a library file by its path, and the process id that keeps scratch names apart.
+// binding a library file by its path, the process id that keeps scratch names apart, and
+// waiting for a condition with a deadline.
 #ifdef _WIN32
 #include <windows.h>
 
@@ -11,7 +12,9 @@
 #include <unistd.h>
 #endif
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace WirelogTest {
 
@@ -41,6 +44,17 @@ inline std::string ProcessId() {
 #else
     return std::to_string(getpid());
 #endif
+}
+
+// Polls a real condition until it holds or the deadline passes.
+template <typename Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    for (const auto deadline = std::chrono::steady_clock::now() + limit; !condition();) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 } // namespace WirelogTest

@@ -5,6 +5,7 @@
 #include "capture/CaptureControl.h"
 #include "cli/AdapterLocation.h"
 #include "cli/Commands.h"
+#include "cli/FileNames.h"
 #include "cli/Wakeup.h"
 #include "decode/LogDrain.h"
 #include "decode/LogFile.h"
@@ -180,7 +181,7 @@ public:
             return true;
         toFile_ = true;
         name_ = "'" + *file + "'";
-        if (file_.Open(*file, error))
+        if (file_.Open(PathFromUtf8(*file), error))
             return true;
         error = "cannot write " + name_ + ": " + error;
         return false;
@@ -225,7 +226,7 @@ std::uint64_t ChipOverruns() {
     using Count = std::uint64_t (*)();
     std::uint64_t overruns = 0;
 #ifdef _WIN32
-    if (HMODULE module = GetModuleHandleA(AdapterLibraryPath().c_str()))
+    if (HMODULE module = GetModuleHandleW(PathFromUtf8(AdapterLibraryPath()).c_str()))
         if (auto count = reinterpret_cast<Count>(GetProcAddress(module, "WirelogExt_OverrunCount")))
             overruns = count();
 #else

@@ -2,6 +2,7 @@
 // wirelog-cli decode: a recorded module byte stream to the analyzer's log file.
 #include "batchfile/TimedBatchFile.h"
 #include "cli/Commands.h"
+#include "cli/FileNames.h"
 #include "cli/LogPipeline.h"
 #include "decode/OutputFile.h"
 #include "events/EventBuffer.h"
@@ -128,12 +129,13 @@ public:
         }
         name_ = "'" + *path + "'";
         std::error_code ec;
-        if (std::filesystem::is_directory(*path, ec)) {
+        const std::filesystem::path file = PathFromUtf8(*path);
+        if (std::filesystem::is_directory(file, ec)) {
             error = "cannot read " + name_ + ": it is a directory";
             return false;
         }
         errno = 0;
-        file_.open(*path, std::ios::binary);
+        file_.open(file, std::ios::binary);
         if (!file_) {
             error = "cannot read " + name_ + ": " +
                     std::generic_category().message(errno != 0 ? errno : EIO);
@@ -229,7 +231,7 @@ int RunDecode(int argc, char** argv) {
     const std::string target = options.output.value_or("-");
     const std::string targetName = target == "-" ? "standard output" : "'" + target + "'";
     OutputFile output;
-    if (!output.Open(target, error)) {
+    if (!output.Open(PathFromUtf8(target), error)) {
         Fail("cannot write " + targetName + ": " + error);
         return kExitFailure;
     }

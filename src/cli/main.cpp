@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 // wirelog-cli: the analyzer's jobs for logging rigs and scripts, without a window.
 #include "cli/Commands.h"
+#include "cli/FileNames.h"
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -23,6 +26,15 @@ void PrintUsage(std::FILE* to) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // File names arrive as UTF-8 everywhere; the log's CR LF leave standard output unchanged.
+    std::vector<std::string> arguments = Wirelog::cli::Utf8Arguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments)
+        pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    argc = static_cast<int>(arguments.size());
+    argv = pointers.data();
+    Wirelog::cli::SetBinaryStdout();
     if (argc < 2) {
         PrintUsage(stderr);
         return 2;

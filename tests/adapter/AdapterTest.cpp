@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The binding's failure paths and file rule, through real dlopen'ed files, and the event
 // object. Round trips through the adapter library run in the capture tests.
+#include "TestPlatform.h"
 #include "adapter/AdapterLibrary.h"
 #include "adapter/NotifyEvent.h"
-#include "TestPlatform.h"
 
 #include <gtest/gtest.h>
 

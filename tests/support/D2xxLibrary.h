@@ -54,17 +54,6 @@ inline const std::uint8_t kStop[] = {0xF0, 0x0F};
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
-// Polls a real condition until it holds or the deadline passes.
-template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    for (const auto deadline = Clock::now() + limit; !condition();) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 // Simulated devices are numbered after the real ones; every test hides the real ones.
 class SimFixture : public ::testing::Test {
 protected:

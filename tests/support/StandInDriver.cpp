@@ -86,8 +86,8 @@ __declspec(dllexport) FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG, U
     return Find(handle) != nullptr ? kOk : kInvalidHandle;
 }
 
-__declspec(dllexport) FT_STATUS WINAPI FT_SetEventNotification(FT_HANDLE handle, DWORD mask,
-                                                              PVOID event) {
+__declspec(dllexport) FT_STATUS WINAPI
+    FT_SetEventNotification(FT_HANDLE handle, DWORD mask, PVOID event) {
     std::lock_guard lock(mutex);
     Device* device = Find(handle);
     if (device == nullptr)
@@ -106,8 +106,8 @@ __declspec(dllexport) FT_STATUS WINAPI FT_GetQueueStatus(FT_HANDLE handle, DWORD
 }
 
 // Returns what is queued, up to the count, at once: the read time-out is taken as elapsed.
-__declspec(dllexport) FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD count,
-                                               LPDWORD returned) {
+__declspec(dllexport) FT_STATUS WINAPI
+    FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD returned) {
     std::lock_guard lock(mutex);
     Device* device = Find(handle);
     if (device == nullptr)
@@ -119,8 +119,8 @@ __declspec(dllexport) FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, 
     return kOk;
 }
 
-__declspec(dllexport) FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD count,
-                                                LPDWORD written) {
+__declspec(dllexport) FT_STATUS WINAPI
+    FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD written) {
     std::lock_guard lock(mutex);
     Device* device = Find(handle);
     if (device == nullptr)
