@@ -18,12 +18,26 @@ constexpr const char* kFunctionNames[kAdapterFunctionCount] = {
 };
 
 #ifdef _WIN32
-// LoadLibrary with a full path loads that file and no other; a bare name would be searched for.
+std::string WindowsErrorText(DWORD code) {
+    char text[512] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, text, sizeof text, nullptr);
+    std::string message(text, length);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.'))
+        message.pop_back();
+    return (message.empty() ? "Windows error" : message) + " (" + std::to_string(code) + ")";
+}
+
+// LoadLibrary with a full path loads that file and no other; a bare name would be searched for,
+// so it is made the full path of the file in the current directory. The path is UTF-8.
 void* LoadLibraryFile(const std::string& path, std::string& error) {
-    const std::filesystem::path full = std::filesystem::absolute(std::filesystem::path(path));
-    HMODULE library = LoadLibraryW(full.c_str());
+    const std::u8string text(reinterpret_cast<const char8_t*>(path.data()), path.size());
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(std::filesystem::path(text), ec);
+    HMODULE library = ec ? nullptr : LoadLibraryW(full.c_str());
     if (library == nullptr)
-        error = "Windows error " + std::to_string(GetLastError());
+        error = WindowsErrorText(ec ? ERROR_BAD_PATHNAME : GetLastError());
     return reinterpret_cast<void*>(library);
 }
 

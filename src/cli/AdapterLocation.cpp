@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "cli/AdapterLocation.h"
 
+#include "cli/FileNames.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
@@ -32,13 +34,17 @@ std::string AdapterFileName() {
 }
 
 std::string AdapterLibraryPath() {
+#ifdef _WIN32
+    if (const wchar_t* chosen = _wgetenv(L"WIRELOG_ADAPTER"); chosen != nullptr && *chosen != 0)
+        return Utf8FromPath(std::filesystem::path(chosen));
+#else
     if (const char* chosen = std::getenv("WIRELOG_ADAPTER"); chosen != nullptr && *chosen != '\0')
         return chosen;
+#endif
     const std::filesystem::path directory = ExecutableDirectory();
     // Without a known directory the bare name still means the current directory, never a search.
-    return (directory.empty() ? std::filesystem::path(AdapterFileName())
-                              : directory / AdapterFileName())
-        .string();
+    return Utf8FromPath(directory.empty() ? PathFromUtf8(AdapterFileName())
+                                          : directory / PathFromUtf8(AdapterFileName()));
 }
 
 } // namespace Wirelog::cli

@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: MIT
 // wirelog-cli: the analyzer's jobs for logging rigs and scripts, without a window.
 #include "cli/Commands.h"
+#include "cli/FileNames.h"
+#include "cli/ExitCodes.h"
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -24,14 +28,23 @@ void PrintUsage(std::FILE* to) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // File names arrive as UTF-8 everywhere; the log's CR LF leave standard output unchanged.
+    std::vector<std::string> arguments = Wirelog::cli::Utf8Arguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments)
+        pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    argc = static_cast<int>(arguments.size());
+    argv = pointers.data();
+    Wirelog::cli::SetBinaryStdout();
     if (argc < 2) {
         PrintUsage(stderr);
-        return 2;
+        return Wirelog::cli::kExitUsage;
     }
     const std::string_view command = argv[1];
     if (command == "--help" || command == "-h") {
         PrintUsage(stdout);
-        return 0;
+        return Wirelog::cli::kExitOk;
     }
     if (command == "--version") {
         std::puts("wirelog-cli " WIRELOG_VERSION);
@@ -45,5 +58,5 @@ int main(int argc, char** argv) {
         return Wirelog::cli::RunCapture(argc - 1, argv + 1);
     std::fprintf(stderr, "wirelog-cli: unknown command '%s'\n", argv[1]);
     PrintUsage(stderr);
-    return 2;
+    return Wirelog::cli::kExitUsage;
 }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // Real FTDI devices: listing, the checks at open, and the port that serves an open channel. The
-// USB calls themselves go through the seam in UsbSeam.h.
+// USB calls themselves go through the seam in UsbSeam.h. On Windows, listing and opening are
+// served by D2xxDriverBackend.cpp through FTDI's own driver instead.
 #include "Port.h"
 #include "UsbSeam.h"
 
@@ -16,6 +17,7 @@ struct RealDevice {
     UsbDeviceRef usb;
     int channel = 0;
     bool accessDenied = false; // listed from the kernel's strings; opening it fails
+    std::uint32_t driverIndex = 0; // the device's place in FTDI's driver list (Windows)
 };
 
 // One entry per channel of every FTDI device attached now. An unusable USB stack lists nothing

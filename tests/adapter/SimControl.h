@@ -4,7 +4,7 @@
 // binding under test loads (same path: the same loaded instance, the same devices).
 #include "wirelog_sim.h"
 
-#include <dlfcn.h>
+#include "TestPlatform.h"
 
 #include <stdexcept>
 #include <string>
@@ -36,8 +36,8 @@ public:
 private:
     // The file stays loaded: the binding under test holds it too.
     template <class Fn> static Fn Call(const char* name) {
-        static void* const library = dlopen(kAdapterLibraryPath, RTLD_NOW | RTLD_LOCAL);
-        if (void* address = library != nullptr ? dlsym(library, name) : nullptr)
+        static void* const library = WirelogTest::OpenLibraryFile(kAdapterLibraryPath);
+        if (void* address = WirelogTest::LibrarySymbol(library, name))
             return reinterpret_cast<Fn>(address);
         throw std::runtime_error(std::string("cannot bind ") + name + " in " + kAdapterLibraryPath);
     }

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
+#include "decode/TimeBase.h"
 #include "decode/ViewTWI.h"
+#include "events/Counter.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <set>
@@ -127,6 +130,29 @@ TEST_F(Decoder, OnlyStopTypeCodesMoveTheStopTimeAndResetForgetsIt) {
     }
     ResetDecoder(); // a new capture: its stamps restart from zero
     EXPECT_EQ(Line(1, 0, 1'000), "START (valid)");
+}
+
+// The gap between reads stamped with the counter (QueryPerformanceCounter on Windows) is the
+// time that passed between them.
+TEST_F(Decoder, GapsFromCounterStampsAreTheTimeThatPassed) {
+    InitTimeBase();
+    EXPECT_DOUBLE_EQ(div, static_cast<double>(CounterFrequency()) / 1000.0);
+    using Clock = std::chrono::steady_clock;
+    const auto beforeStop = Clock::now();
+    const std::int64_t stop = QueryCounter();
+    const auto afterStop = Clock::now();
+    while (Clock::now() - afterStop < std::chrono::milliseconds(40)) {
+    }
+    const std::int64_t start = QueryCounter();
+    const auto most =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - beforeStop);
+    Line(2, 0, stop);
+    const std::string line = Line(1, 0, start);
+    int gap = -1;
+    ASSERT_EQ(std::sscanf(line.c_str(), "START (valid) [Gap from last Stop = %dmS]", &gap), 1)
+        << line;
+    EXPECT_GE(gap, 39);
+    EXPECT_LE(gap, most.count() + 1);
 }
 
 } // namespace

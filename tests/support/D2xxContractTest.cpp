@@ -2,6 +2,12 @@
 // What the program relies on from each D2XX call, through the dlopen'ed library.
 #include "D2xxLibrary.h"
 
+#ifndef _WIN32
+#include <spawn.h>
+#include <sys/wait.h>
+#endif
+
+#include <cstdlib>
 #include <cstring>
 
 using namespace WirelogTest;
@@ -106,25 +112,92 @@ TEST_F(D2xxContract, ReadWithinTheQueuedCountReturnsAtOnceWithThoseBytes) {
     EXPECT_EQ(returned, 0u);
 }
 
+#ifdef _WIN32
+// A Win32 event as the program makes it (CreateEventA, automatic reset); SetEvent marks arrival.
+class ArrivalEvent {
+public:
+    ArrivalEvent() : event_(CreateEventA(nullptr, FALSE, FALSE, "")) {}
+    ~ArrivalEvent() { CloseHandle(event_); }
+    PVOID Param() { return event_; }
+    void Reset() { ResetEvent(event_); }
+    int Signalled() { return WaitForSingleObject(event_, 0) == WAIT_OBJECT_0 ? 1 : 0; }
+
+private:
+    HANDLE event_;
+};
+#else
+// FTDI's Linux event object; the library sets iVar under the mutex and signals the condition.
+class ArrivalEvent {
+public:
+    ArrivalEvent() {
+        pthread_cond_init(&event_.eCondVar, nullptr);
+        pthread_mutex_init(&event_.eMutex, nullptr);
+    }
+    ~ArrivalEvent() {
+        pthread_cond_destroy(&event_.eCondVar);
+        pthread_mutex_destroy(&event_.eMutex);
+    }
+    PVOID Param() { return &event_; }
+    void Reset() { event_.iVar = 0; }
+    int Signalled() { return event_.iVar; }
+
+private:
+    EVENT_HANDLE event_;
+};
+#endif
+
 TEST_F(D2xxContract, ArrivalSignalsTheRegisteredEventObject) {
     Configure("hw:off;dev:stream=idle");
     const FT_HANDLE handle = OpenDevice(0);
-    EVENT_HANDLE event;
-    pthread_cond_init(&event.eCondVar, nullptr);
-    pthread_mutex_init(&event.eMutex, nullptr);
+    ArrivalEvent event;
     const std::uint8_t byte = 0x02;
     const auto signalled = [&](auto arrive) {
-        event.iVar = 0;
+        event.Reset();
         arrive();
-        return event.iVar;
+        return event.Signalled();
     };
-    ASSERT_EQ(lib.FT_SetEventNotification(handle, FT_EVENT_RXCHAR, &event), FT_STATUS{FT_OK});
+    ASSERT_EQ(lib.FT_SetEventNotification(handle, FT_EVENT_RXCHAR, event.Param()),
+              FT_STATUS{FT_OK});
     EXPECT_EQ(signalled([&] { lib.WirelogSim_Inject(0, &byte, 1); }), 1);
     EXPECT_EQ(signalled([&] { Write(handle, kStart); }), 1) << "its code 0 is an arrival too";
-    ASSERT_EQ(lib.FT_SetEventNotification(handle, 0, &event), FT_STATUS{FT_OK});
+    ASSERT_EQ(lib.FT_SetEventNotification(handle, 0, event.Param()), FT_STATUS{FT_OK});
     EXPECT_EQ(signalled([&] { lib.WirelogSim_Inject(0, &byte, 1); }), 0) << "mask cleared";
-    pthread_cond_destroy(&event.eCondVar);
-    pthread_mutex_destroy(&event.eMutex);
 }
+
+#ifndef _WIN32
+// Not on Windows: the child is started with posix_spawn from /proc/self/exe.
+// An exit handler registered before the library's first use runs after the library's statics
+// would have been destroyed; its calls must find the state alive (ASan reports it otherwise).
+// A fresh process, so that no earlier test has used the library yet.
+TEST(D2xxLifetime, CallsFromAnExitHandlerFindTheLibraryAlive) {
+    static constexpr char kChildMark[] = "WIRELOG_EXIT_HANDLER_CHILD";
+    if (std::getenv(kChildMark) != nullptr) {
+        static D2xxLibrary* const library = new D2xxLibrary;
+        std::atexit([] {
+            DWORD count = 0;
+            library->FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
+            library->WirelogSim_Configure("demo");
+            std::_Exit(count == 0 ? 3 : 0);
+        });
+        library->WirelogSim_Configure("hw:off;dev:serial=A");
+        std::exit(4);
+    }
+    std::string filter = "--gtest_filter=D2xxLifetime.*";
+    std::string self = "/proc/self/exe";
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    std::vector<std::string> environment{std::string(kChildMark) + "=1"};
+    for (char** variable = environ; *variable != nullptr; ++variable)
+        environment.emplace_back(*variable);
+    std::vector<char*> envp;
+    for (std::string& variable : environment)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+#endif
 
 } // namespace

@@ -5,7 +5,7 @@
 #include "ftd2xx.h"
 #include "wirelog_sim.h"
 
-#include <dlfcn.h>
+#include "TestPlatform.h"
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,8 +19,8 @@ namespace WirelogTest {
 
 // The file is loaded once per process and never unloaded, like the program's binding.
 template <class Function> Function Bind(const char* name) {
-    static void* const module = dlopen(WIRLG000_PATH, RTLD_NOW | RTLD_LOCAL);
-    void* const address = module != nullptr ? dlsym(module, name) : nullptr;
+    static void* const module = OpenLibraryFile(WIRLG000_PATH);
+    void* const address = LibrarySymbol(module, name);
     if (address == nullptr)
         throw std::runtime_error(std::string("cannot bind ") + name);
     return reinterpret_cast<Function>(address);
@@ -53,17 +53,6 @@ inline const std::uint8_t kStart[] = {0x01, 0xFE};
 inline const std::uint8_t kStop[] = {0xF0, 0x0F};
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
-
-// Polls a real condition until it holds or the deadline passes.
-template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    for (const auto deadline = Clock::now() + limit; !condition();) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 // Simulated devices are numbered after the real ones; every test hides the real ones.
 class SimFixture : public ::testing::Test {

@@ -1,0 +1,29 @@
+#!/bin/sh
+# SPDX-License-Identifier: MIT
+# Runs a Windows program under Wine in the build tree's own Wine prefix:
+#   wine-run.sh PREFIX PROGRAM [ARGUMENTS...]
+# The prefix is created on first use; concurrent first uses wait for one creation. Wine stays
+# quiet and needs no display: no debug channels, no Mono or Gecko install prompts, no X server.
+set -eu
+prefix=$1
+shift
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset DISPLAY WAYLAND_DISPLAY
+
+wine=$(command -v wine64 || command -v wine || true)
+[ -n "$wine" ] || { [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64; }
+[ -n "$wine" ] || { echo "wine-run.sh: no wine64 or wine found (apt-get install wine64)" >&2; exit 127; }
+
+if [ ! -f "$prefix/.wirelog-ready" ]; then
+    mkdir -p "$(dirname "$prefix")"
+    (
+        flock 9
+        if [ ! -f "$prefix/.wirelog-ready" ]; then
+            rm -rf "$prefix"
+            "$wine" wineboot --init >/dev/null 2>&1
+            "$(dirname "$wine")/wineserver" -w 2>/dev/null || wineserver -w 2>/dev/null || true
+            touch "$prefix/.wirelog-ready"
+        fi
+    ) 9>"$prefix.lock"
+fi
+exec "$wine" "$@"

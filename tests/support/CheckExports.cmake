@@ -1,0 +1,26 @@
+# SPDX-License-Identifier: MIT
+# Checks that a PE DLL exports exactly the expected names:
+#   cmake -DOBJDUMP=... -DLIBRARY=... -DEXPECTED="a;b;c" -P CheckExports.cmake
+execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "${OBJDUMP} -p ${LIBRARY} failed")
+endif()
+# The export name table: lines "\t[   0] Name" after "[Ordinal/Name Pointer] Table".
+string(FIND "${dump}" "[Ordinal/Name Pointer] Table" at)
+if(at LESS 0)
+  message(FATAL_ERROR "${LIBRARY} exports nothing")
+endif()
+string(SUBSTRING "${dump}" ${at} -1 table)
+string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^\n]+" rows "${table}")
+set(names)
+foreach(row IN LISTS rows)
+  string(REGEX REPLACE "^\n\t\\[ *[0-9]+\\] " "" name "${row}")
+  list(APPEND names "${name}")
+endforeach()
+list(SORT names)
+set(expected ${EXPECTED})
+list(SORT expected)
+if(NOT names STREQUAL expected)
+  message(FATAL_ERROR "${LIBRARY} exports\n  ${names}\nexpected\n  ${expected}")
+endif()
+message(STATUS "exports: ${names}")
