@@ -5,6 +5,7 @@
 #include "capture/CaptureControl.h"
 #include "cli/AdapterLocation.h"
 #include "cli/Commands.h"
+#include "cli/ExitCodes.h"
 #include "cli/Wakeup.h"
 #include "decode/LogDrain.h"
 #include "decode/LogFile.h"
@@ -38,8 +39,8 @@
 namespace Wirelog::cli {
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+// Beyond this a deadline no longer fits the clock's count of nanoseconds.
+constexpr double kMaxSeconds = 1e9;
 
 constexpr std::string_view kHelp =
     R"(usage: wirelog-cli capture [--module N] [--seconds S] [-o FILE]
@@ -50,15 +51,16 @@ begins a transaction, the same bytes the window's Save Log writes.
 
   --module N         the module whose device index is N ('wirelog-cli list'
                      shows them); without it, the only module attached
-  --seconds S        stop after S seconds (a decimal number); without it,
-                     stop on Ctrl+C (SIGINT) or SIGTERM
+  --seconds S        stop after S seconds (a decimal number, at most 1e9);
+                     without it, stop on Ctrl+C (SIGINT), SIGTERM or SIGHUP
   -o, --output FILE  write the log to FILE when the capture stops instead of
                      to standard output as it comes; FILE is replaced at once
                      and whole (the log goes to a temporary file beside it)
   -h, --help         show this text
 
 Stopping sends the module its stop command, reads what it sent before it
-stopped, and closes it. A capture holds at most 999,999 events; later events
+stopped, closes it and writes the log; a second signal ends the program at once
+(the temporary file beside FILE is removed). A capture holds at most 999,999 events; later events
 are neither stored nor shown (a note on standard error says so).
 
 The adapter library is found as for 'wirelog-cli list' (WIRELOG_ADAPTER, or
@@ -112,8 +114,8 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Options& option
             if (!text ||
                 std::from_chars(text->data(), text->data() + text->size(), seconds).ptr !=
                     text->data() + text->size() ||
-                !(seconds > 0) || !std::isfinite(seconds))
-                return "--seconds needs a positive number of seconds";
+                !(seconds > 0) || !(seconds <= kMaxSeconds))
+                return "--seconds needs a positive number of seconds, at most 1000000000";
             options.seconds = seconds;
         } else if (arg == "-o" || arg == "--output") {
             const auto text = value();
@@ -200,6 +202,9 @@ public:
         return ok;
     }
 
+    // The stage a second signal removes, empty when there is none.
+    const std::filesystem::path& StagePath() const { return file_.StagePath(); }
+
     bool Finish(std::string& error) {
         if (toFile_ && !file_.Commit(error)) {
             error = "cannot write " + name_ + ": " + error;
@@ -249,6 +254,19 @@ void NoteFullBuffer() {
         Fail("the capture reached 999,999 events; later events were neither stored nor shown");
 }
 
+void NoteNoEvent() {
+    if (myevtHead.load() == 0)
+        Fail("note: the module sent no event; the log is empty");
+}
+
+// Reports of the binding (a library that lacks a function) are usage errors, whenever they come.
+int ReportLibraryProblems(Problems& library, int status) {
+    const std::vector<std::string> reports = library.Take();
+    for (const std::string& report : reports)
+        Fail(report);
+    return reports.empty() ? status : kExitUsage;
+}
+
 } // namespace
 
 int RunCapture(int argc, char** argv) {
@@ -257,13 +275,14 @@ int RunCapture(int argc, char** argv) {
         return UsageError(*problem);
     if (options.help) {
         std::fputs(kHelp.data(), stdout);
-        return 0;
+        return kExitOk;
     }
 
     Problems problems;
+    Problems libraryProblems;
     Wakeup wakeup;
     AdapterLibrary library(AdapterLibraryPath(), [&](const std::string& text) {
-        problems.Add(text);
+        libraryProblems.Add(text);
         wakeup.Notify(Wakeup::kMessage);
     });
     ReaderCallbacks callbacks;
@@ -277,11 +296,8 @@ int RunCapture(int argc, char** argv) {
     CaptureControl capture(library, callbacks);
 
     const ModuleList list = capture.Load();
-    if (auto reports = problems.Take(); !reports.empty()) {
-        for (const std::string& report : reports)
-            Fail(report);
+    if (ReportLibraryProblems(libraryProblems, kExitOk) != kExitOk)
         return kExitUsage;
-    }
     const Choice choice = ChooseModule(list, options.module);
     if (!choice.entry)
         return choice.status;
@@ -292,6 +308,7 @@ int RunCapture(int argc, char** argv) {
         Fail(error);
         return kExitFailure;
     }
+    wakeup.RemoveOnSecondSignal(output.StagePath());
 #ifdef SIGPIPE
     // A reader of our standard output that goes away must not kill us before the stop command.
     std::signal(SIGPIPE, SIG_IGN);
@@ -305,7 +322,7 @@ int RunCapture(int argc, char** argv) {
             lines.clear();
         })) {
         Fail("couldn't open the module " + *choice.entry);
-        return kExitFailure;
+        return ReportLibraryProblems(libraryProblems, kExitFailure);
     }
 
     Wakeup::Deadline deadline;
@@ -315,13 +332,17 @@ int RunCapture(int argc, char** argv) {
                        std::chrono::duration<double>(*options.seconds));
     bool writable = true;
     std::vector<std::string> failures;
+    std::vector<std::string> libraryReports;
     while (true) {
         const unsigned reasons = wakeup.Wait(deadline);
         DrainEvents(lines);
         writable = output.Write(lines) && writable;
-        if (reasons & Wakeup::kMessage)
+        if (reasons & Wakeup::kMessage) {
             failures = problems.Take();
-        if (!failures.empty() || !writable || (reasons & Wakeup::kStopSignal) ||
+            libraryReports = libraryProblems.Take();
+        }
+        if (!failures.empty() || !libraryReports.empty() || !writable ||
+            (reasons & Wakeup::kStopSignal) ||
             (deadline && std::chrono::steady_clock::now() >= *deadline))
             break;
     }
@@ -331,15 +352,20 @@ int RunCapture(int argc, char** argv) {
     writable = output.Write(lines) && writable;
     NoteFullBuffer();
     NoteOverruns(overrunsBefore);
+    NoteNoEvent();
 
     for (const std::string& failure : failures)
         Fail(failure);
+    int status = failures.empty() ? kExitOk : kExitFailure;
+    for (const std::string& report : libraryReports)
+        Fail(report);
+    status = ReportLibraryProblems(libraryProblems, libraryReports.empty() ? status : kExitUsage);
     if (!output.Finish(error)) {
         if (!error.empty())
             Fail(error);
-        return kExitFailure;
+        return status == kExitOk ? kExitFailure : status;
     }
-    return failures.empty() ? 0 : kExitFailure;
+    return status;
 }
 
 } // namespace Wirelog::cli

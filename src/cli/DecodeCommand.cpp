@@ -2,6 +2,7 @@
 // wirelog-cli decode: a recorded module byte stream to the analyzer's log file.
 #include "batchfile/TimedBatchFile.h"
 #include "cli/Commands.h"
+#include "cli/ExitCodes.h"
 #include "cli/LogPipeline.h"
 #include "decode/OutputFile.h"
 #include "events/EventBuffer.h"
@@ -9,23 +10,21 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
-#ifdef _WIN32
 #include <fcntl.h>
+#ifdef _WIN32
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace Wirelog::cli {
 namespace {
-
-constexpr int kExitFailure = 2;
 
 // The largest read the window's reader ever asks the adapter for.
 constexpr std::size_t kLargestRead = 32'764;
@@ -62,9 +61,10 @@ Timed read batches (the default input), one read of the module per line:
 A capture holds at most 999,999 events; as in the window, later events are
 neither stored nor shown (a note on standard error says how much was left out).
 
-Exit status: 0 on success; 2 on bad usage, bad input (the message names the
-line and what is wrong), an unreadable INPUT or an unwritable OUT. On failure
-nothing is written to standard output and OUT is neither created nor changed.
+Exit status: 0 on success; 1 when the log cannot be written (OUT or standard
+output); 2 on bad usage, bad input (the message names the line and what is
+wrong) or an unreadable INPUT. On failure nothing is written to standard output
+and OUT is neither created nor changed.
 )";
 
 struct Options {
@@ -81,7 +81,7 @@ void Fail(const std::string& message) {
 int UsageError(const std::string& message) {
     Fail(message);
     std::fputs("Try 'wirelog-cli decode --help'.\n", stderr);
-    return kExitFailure;
+    return kExitUsage;
 }
 
 // Returns an error message, or nothing when the arguments are sound.
@@ -115,8 +115,15 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Options& option
     return std::nullopt;
 }
 
+// The recording, read in blocks through stdio for a file and standard input alike, so a read
+// error (a directory given as standard input, a closed descriptor) is seen for both.
 class Input {
 public:
+    ~Input() {
+        if (file_ != nullptr && file_ != stdin)
+            std::fclose(file_);
+    }
+
     // False, with a message, when the file cannot be opened for reading.
     bool open(const std::optional<std::string>& path, std::string& error) {
         if (!path || *path == "-") {
@@ -124,73 +131,93 @@ public:
             _setmode(_fileno(stdin), _O_BINARY);
 #endif
             name_ = "standard input";
+            file_ = stdin;
+#ifndef _WIN32
+            // A closed descriptor 0 would be reused by the next file opened, and read from.
+            errno = 0;
+            if (fcntl(STDIN_FILENO, F_GETFD) == -1) {
+                error = ReadError();
+                return false;
+            }
+#endif
             return true;
         }
         name_ = "'" + *path + "'";
-        std::error_code ec;
-        if (std::filesystem::is_directory(*path, ec)) {
-            error = "cannot read " + name_ + ": it is a directory";
-            return false;
-        }
         errno = 0;
-        file_.open(*path, std::ios::binary);
-        if (!file_) {
-            error = "cannot read " + name_ + ": " +
-                    std::generic_category().message(errno != 0 ? errno : EIO);
+#ifdef _WIN32
+        file_ = _wfopen(std::filesystem::path(*path).c_str(), L"rb");
+#else
+        file_ = std::fopen(path->c_str(), "rb");
+#endif
+        if (file_ == nullptr) {
+            error = ReadError();
             return false;
         }
         return true;
     }
 
-    std::istream& stream() {
-        return file_.is_open() ? static_cast<std::istream&>(file_) : std::cin;
+    // The next block, empty at the end of the input or after a read error (failed() then).
+    std::string_view Read(std::vector<char>& block) {
+        errno = 0;
+        const std::size_t got = std::fread(block.data(), 1, block.size(), file_);
+        if (got == 0 && std::ferror(file_))
+            errno_ = errno != 0 ? errno : EIO;
+        return {block.data(), got};
+    }
+    bool failed() const {
+        return errno_ != 0;
+    }
+    std::string ReadError() const {
+        return "cannot read " + name_ + ": " +
+               std::generic_category().message(errno_ != 0  ? errno_
+                                               : errno != 0 ? errno
+                                                            : EIO);
     }
     const std::string& name() const {
         return name_;
     }
 
 private:
-    std::ifstream file_;
+    std::FILE* file_ = nullptr;
     std::string name_;
+    int errno_ = 0;
 };
 
-// Feeds the raw stream in reads of the reader's largest size; false on a read error.
-bool DecodeRaw(std::istream& in, LogPipeline& pipeline, bool& sinkFailed) {
-    std::vector<char> read(kLargestRead);
-    while (in) {
-        in.read(read.data(), static_cast<std::streamsize>(read.size()));
-        const auto count = static_cast<std::size_t>(in.gcount());
-        if (count > 0 &&
-            !pipeline.addRead(0, reinterpret_cast<const std::uint8_t*>(read.data()), count)) {
+// Feeds the raw stream in reads of the reader's largest size.
+void DecodeRaw(Input& input, LogPipeline& pipeline, bool& sinkFailed) {
+    std::vector<char> block(kLargestRead);
+    for (std::string_view read; !(read = input.Read(block)).empty();) {
+        if (!pipeline.addRead(0, reinterpret_cast<const std::uint8_t*>(read.data()), read.size())) {
             sinkFailed = true;
-            return true;
+            return;
         }
     }
-    return !in.bad();
 }
 
 // Returns the failure message, or nothing when the whole input decoded.
 std::optional<std::string> DecodeInput(const Options& options, Input& input, LogPipeline& pipeline,
                                        bool& sinkFailed) {
     if (options.raw) {
-        if (!DecodeRaw(input.stream(), pipeline, sinkFailed))
-            return "cannot read " + input.name() + ": read error";
+        DecodeRaw(input, pipeline, sinkFailed);
+        if (input.failed())
+            return input.ReadError();
         return std::nullopt;
     }
-    BatchParseError error;
-    const bool ok = ReadTimedBatches(
-        input.stream(),
-        [&](const TimedBatch& batch) {
-            sinkFailed = !pipeline.addRead(static_cast<std::int64_t>(batch.timeStamp),
-                                           batch.bytes.data(), batch.bytes.size());
-            return !sinkFailed;
-        },
-        error);
-    if (ok)
-        return std::nullopt;
-    if (error.kind == BatchErrorKind::ReadFailed)
-        return "cannot read " + input.name() + ": read error";
-    return input.name() + ": " + error.describe();
+    TimedBatchStream stream([&](const TimedBatch& batch) {
+        sinkFailed = !pipeline.addRead(static_cast<std::int64_t>(batch.timeStamp),
+                                       batch.bytes.data(), batch.bytes.size());
+        return !sinkFailed;
+    });
+    std::vector<char> block(std::size_t{1} << 16);
+    std::string_view text;
+    while (!(text = input.Read(block)).empty() && stream.Feed(text)) {
+    }
+    if (input.failed())
+        return input.ReadError();
+    stream.Finish();
+    if (stream.Failed())
+        return input.name() + ": " + stream.error().describe();
+    return std::nullopt;
 }
 
 // Things the log cannot show but the user should know; the log itself is as the window's.
@@ -224,7 +251,7 @@ int RunDecode(int argc, char** argv) {
     Input input;
     if (!input.open(options.input, error)) {
         Fail(error);
-        return kExitFailure;
+        return kExitUsage;
     }
     const std::string target = options.output.value_or("-");
     const std::string targetName = target == "-" ? "standard output" : "'" + target + "'";
@@ -239,7 +266,7 @@ int RunDecode(int argc, char** argv) {
     bool sinkFailed = false;
     if (const auto problem = DecodeInput(options, input, pipeline, sinkFailed)) {
         Fail(*problem);
-        return kExitFailure;
+        return kExitUsage;
     }
     // A failed sink is reported by Commit(), which knows why the write failed.
     if (!sinkFailed)
@@ -249,7 +276,7 @@ int RunDecode(int argc, char** argv) {
         return kExitFailure;
     }
     NoteLostInput(pipeline);
-    return 0;
+    return kExitOk;
 }
 
 } // namespace Wirelog::cli

@@ -4,6 +4,7 @@
 #include "capture/Modules.h"
 #include "cli/AdapterLocation.h"
 #include "cli/Commands.h"
+#include "cli/ExitCodes.h"
 
 #include <cstdio>
 #include <string>
@@ -36,11 +37,11 @@ int RunList(int argc, char** argv) {
         const std::string_view arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             std::fputs(kHelp.data(), stdout);
-            return 0;
+            return kExitOk;
         }
         std::fprintf(stderr, "wirelog-cli list: unexpected argument '%s'\n", argv[i]);
         std::fputs("Try 'wirelog-cli list --help'.\n", stderr);
-        return 2;
+        return kExitUsage;
     }
 
     std::string failure;
@@ -48,18 +49,18 @@ int RunList(int argc, char** argv) {
     const ModuleList list = ListModules(library);
     if (!failure.empty()) {
         std::fprintf(stderr, "wirelog-cli list: %s\n", failure.c_str());
-        return 2;
+        return kExitUsage;
     }
     if (list.countStatus != FT_OK) {
         std::fprintf(stderr,
                      "wirelog-cli list: the adapter library could not count the devices "
                      "(status %lu)\n",
                      static_cast<unsigned long>(list.countStatus));
-        return 1;
+        return kExitFailure;
     }
     for (const std::string& entry : list.entries)
         std::printf("%s\n", entry.c_str());
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
 }
 
 } // namespace Wirelog::cli

@@ -34,8 +34,15 @@ int MillisecondsUntil(const Wakeup::Deadline& deadline) {
 namespace {
 // The console control handler has no argument to carry the event; it runs on its own thread.
 std::atomic<Wakeup*> signalTarget{nullptr};
+std::atomic<const std::filesystem::path*> stageToRemove{nullptr};
+std::atomic<int> stopSignals{0};
 
 BOOL WINAPI OnConsoleControl(DWORD) {
+    if (stopSignals.fetch_add(1) > 0) {
+        if (const std::filesystem::path* stage = stageToRemove.load(); stage && !stage->empty())
+            DeleteFileW(stage->c_str());
+        ExitProcess(1);
+    }
     if (Wakeup* target = signalTarget.load())
         target->Notify(Wakeup::kStopSignal);
     return TRUE;
@@ -46,13 +53,19 @@ Wakeup::Wakeup() : event_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
     if (event_ == nullptr)
         throw std::runtime_error("cannot create an event");
     signalTarget.store(this);
+    stopSignals.store(0);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
 Wakeup::~Wakeup() {
     SetConsoleCtrlHandler(OnConsoleControl, FALSE);
     signalTarget.store(nullptr);
+    stageToRemove.store(nullptr);
     CloseHandle(static_cast<HANDLE>(event_));
+}
+
+void Wakeup::RemoveOnSecondSignal(const std::filesystem::path& stage) {
+    stageToRemove.store(&stage);
 }
 
 void Wakeup::Notify(Reason reason) {
@@ -69,13 +82,25 @@ unsigned Wakeup::Wait(Deadline deadline) {
 #else
 
 namespace {
-// A signal handler can only reach what static storage holds; it writes one byte and no more.
+// A signal handler can only reach what static storage holds. The first stop signal writes one
+// byte and no more; a second removes the stage (unlink is async-signal-safe) and ends the
+// program by the signal's default action.
 std::atomic<int> signalPipe{-1};
+std::atomic<const std::filesystem::path*> stageToRemove{nullptr};
+std::atomic<int> stopSignals{0};
 constexpr char kSignalByte = 's';
 constexpr char kNotifyByte = 'n';
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-extern "C" void OnStopSignal(int) {
+extern "C" void OnStopSignal(int signal) {
     const int savedErrno = errno;
+    if (stopSignals.fetch_add(1) > 0) {
+        if (const std::filesystem::path* stage = stageToRemove.load(); stage && !stage->empty())
+            unlink(stage->c_str());
+        ::signal(signal, SIG_DFL);
+        raise(signal); // delivered as soon as this handler returns
+        return;
+    }
     const int fd = signalPipe.load();
     if (fd >= 0) {
         const ssize_t ignored = write(fd, &kSignalByte, 1);
@@ -89,8 +114,8 @@ void SetStopHandler(void (*handler)(int)) {
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : kStopSignals)
+        sigaction(signal, &action, nullptr);
 }
 } // namespace
 
@@ -105,14 +130,20 @@ Wakeup::Wakeup() {
     readFd_ = fds[0];
     writeFd_ = fds[1];
     signalPipe.store(writeFd_);
+    stopSignals.store(0);
     SetStopHandler(OnStopSignal);
 }
 
 Wakeup::~Wakeup() {
     SetStopHandler(SIG_DFL);
     signalPipe.store(-1);
+    stageToRemove.store(nullptr);
     close(readFd_);
     close(writeFd_);
+}
+
+void Wakeup::RemoveOnSecondSignal(const std::filesystem::path& stage) {
+    stageToRemove.store(&stage);
 }
 
 void Wakeup::Notify(Reason reason) {

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // Wakes the command line's main thread: for a refresh request or a message from the reader
-// thread, or for SIGINT/SIGTERM (Ctrl+C and friends on Windows). A wake that arrives while an
+// thread, or for SIGINT/SIGTERM/SIGHUP (Ctrl+C and friends on Windows); a second of those ends
+// the program at once. A wake that arrives while an
 // earlier one of the same kind is still unclaimed merges with it, and none is ever lost.
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 
 namespace Wirelog::cli {
@@ -19,6 +21,10 @@ public:
     ~Wakeup();
     Wakeup(const Wakeup&) = delete;
     Wakeup& operator=(const Wakeup&) = delete;
+
+    // The file a second stop signal removes before it ends the program; `stage` must outlive
+    // this Wakeup (an empty path: none).
+    void RemoveOnSecondSignal(const std::filesystem::path& stage);
 
     // From any thread; returns at once.
     void Notify(Reason reason);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // wirelog-cli: the analyzer's jobs for logging rigs and scripts, without a window.
 #include "cli/Commands.h"
+#include "cli/ExitCodes.h"
 
 #include <cstdio>
 #include <cstring>
@@ -25,12 +26,12 @@ void PrintUsage(std::FILE* to) {
 int main(int argc, char** argv) {
     if (argc < 2) {
         PrintUsage(stderr);
-        return 2;
+        return Wirelog::cli::kExitUsage;
     }
     const std::string_view command = argv[1];
     if (command == "--help" || command == "-h") {
         PrintUsage(stdout);
-        return 0;
+        return Wirelog::cli::kExitOk;
     }
     if (command == "decode")
         return Wirelog::cli::RunDecode(argc - 1, argv + 1);
@@ -40,5 +41,5 @@ int main(int argc, char** argv) {
         return Wirelog::cli::RunCapture(argc - 1, argv + 1);
     std::fprintf(stderr, "wirelog-cli: unknown command '%s'\n", argv[1]);
     PrintUsage(stderr);
-    return 2;
+    return Wirelog::cli::kExitUsage;
 }

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <charconv>
+#include <vector>
 
 namespace Wirelog {
 namespace {
@@ -26,32 +27,9 @@ bool IsBlank(char ch) {
     return ch == ' ' || ch == '\t';
 }
 
-// Splits a line into blank-separated fields without copying.
-class Fields {
-public:
-    explicit Fields(std::string_view line) : rest_(line) {}
-
-    bool next(std::string_view& field) {
-        std::size_t begin = 0;
-        while (begin < rest_.size() && IsBlank(rest_[begin]))
-            ++begin;
-        if (begin == rest_.size())
-            return false;
-        std::size_t end = begin;
-        while (end < rest_.size() && !IsBlank(rest_[end]))
-            ++end;
-        field = rest_.substr(begin, end - begin);
-        rest_.remove_prefix(end);
-        return true;
-    }
-
-private:
-    std::string_view rest_;
-};
-
 // Input text goes to the user's terminal in messages, so it is shown printable and short.
 std::string Quote(std::string_view field) {
-    constexpr std::size_t kShown = 24;
+    constexpr std::size_t kShown = TimedBatchStream::kShownField;
     std::string out = "'";
     for (std::size_t i = 0; i < field.size() && i < kShown; ++i) {
         const auto ch = static_cast<unsigned char>(field[i]);
@@ -84,129 +62,207 @@ std::string BatchParseError::describe() const {
     return "line " + Decimal(line) + ": " + detail;
 }
 
-TimedBatchParser::Result TimedBatchParser::fail(BatchErrorKind kind, std::string detail) {
-    error_.line = lineNumber_;
-    error_.kind = kind;
-    error_.detail = std::move(detail);
-    return Result::Error;
+void TimedBatchStream::Fail(BatchErrorKind kind, std::string detail) {
+    error_ = {line_, kind, std::move(detail)};
+    failed_ = true;
 }
 
-bool TimedBatchParser::parseTimeStamp(std::string_view token) {
-    std::uint64_t value = 0;
-    for (const char ch : token) {
-        if (ch < '0' || ch > '9') {
-            fail(BatchErrorKind::MissingTimeStamp,
-                 "missing time stamp: " + Quote(token) +
-                     " is not an unsigned decimal number of microseconds");
-            return false;
-        }
-        const auto digit = static_cast<std::uint64_t>(ch - '0');
-        if (value > (kMaxTimeStamp - digit) / 10) {
-            fail(BatchErrorKind::TimeStampTooLarge, "time stamp " + Quote(token) +
-                                                        " is too large (at most " +
-                                                        Decimal(kMaxTimeStamp) + ")");
-            return false;
-        }
-        value = value * 10 + digit;
+// Reports the bad field once it is whole, or once it is longer than a message shows.
+void TimedBatchStream::FailField() {
+    switch (fieldError_) {
+    case BatchErrorKind::MissingTimeStamp:
+        return Fail(fieldError_, "missing time stamp: " + Quote(field_) +
+                                     " is not an unsigned decimal number of microseconds");
+    case BatchErrorKind::TimeStampTooLarge:
+        return Fail(fieldError_, "time stamp " + Quote(field_) + " is too large (at most " +
+                                     Decimal(kMaxTimeStamp) + ")");
+    default:
+        return Fail(BatchErrorKind::BadHex,
+                    "bad hex byte " + Quote(field_) + " (expected two hex digits)");
     }
-    if (value < lastStamp_) {
-        fail(BatchErrorKind::DecreasingTimeStamp, "decreasing time stamp: " + Decimal(value) +
-                                                      " is below the previous " +
-                                                      Decimal(lastStamp_));
-        return false;
-    }
-    batch_.timeStamp = value;
-    return true;
 }
 
-TimedBatchParser::Result TimedBatchParser::parseLine(std::string_view line) {
-    ++lineNumber_;
-    if (!line.empty() && line.back() == '\r')
-        line.remove_suffix(1);
-    Fields fields(line);
-    std::string_view field;
-    if (!fields.next(field) || field.front() == '#')
-        return Result::Ignored;
-    if (!parseTimeStamp(field))
-        return Result::Error;
+void TimedBatchStream::FieldChar(char ch) {
+    if (field_.size() <= kShownField)
+        field_ += ch;
+}
+
+void TimedBatchStream::StampChar(char ch) {
+    FieldChar(ch);
+    if (ch < '0' || ch > '9') {
+        fieldError_ = BatchErrorKind::MissingTimeStamp;
+        state_ = State::BadField;
+        return;
+    }
+    const auto digit = static_cast<std::uint64_t>(ch - '0');
+    if (stamp_ > (kMaxTimeStamp - digit) / 10) {
+        fieldError_ = BatchErrorKind::TimeStampTooLarge;
+        state_ = State::BadField;
+        return;
+    }
+    stamp_ = stamp_ * 10 + digit;
+}
+
+void TimedBatchStream::EndStamp() {
+    if (stamp_ < lastStamp_)
+        return Fail(BatchErrorKind::DecreasingTimeStamp,
+                    "decreasing time stamp: " + Decimal(stamp_) + " is below the previous " +
+                        Decimal(lastStamp_));
+    batch_.timeStamp = lastStamp_ = stamp_;
     batch_.bytes.clear();
-    while (fields.next(field)) {
-        const int high = kHexValue[static_cast<unsigned char>(field[0])];
-        const int low = field.size() == 2 ? kHexValue[static_cast<unsigned char>(field[1])] : 0;
-        if (field.size() != 2 || high == kNotHex || low == kNotHex)
-            return fail(BatchErrorKind::BadHex,
-                        "bad hex byte " + Quote(field) + " (expected two hex digits)");
-        batch_.bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
+    emittedPart_ = false;
+    state_ = State::Between;
+}
+
+void TimedBatchStream::ByteChar(char ch) {
+    FieldChar(ch);
+    const int digit = kHexValue[static_cast<unsigned char>(ch)];
+    if (digit == kNotHex || hexDigits_ == 2) {
+        fieldError_ = BatchErrorKind::BadHex;
+        state_ = State::BadField;
+        return;
     }
-    lastStamp_ = batch_.timeStamp;
-    return Result::Batch;
+    byte_ = static_cast<std::uint8_t>(byte_ << 4 | digit);
+    ++hexDigits_;
+}
+
+void TimedBatchStream::EndByte() {
+    if (hexDigits_ != 2) {
+        fieldError_ = BatchErrorKind::BadHex;
+        return FailField();
+    }
+    batch_.bytes.push_back(byte_);
+    state_ = State::Between;
+    if (batch_.bytes.size() == kMaxBatchBytes)
+        Emit();
+}
+
+void TimedBatchStream::Emit() {
+    emittedPart_ = true;
+    stopped_ = !onBatch_(batch_);
+    batch_.bytes.clear();
+}
+
+void TimedBatchStream::TakeChar(char ch) {
+    const bool blank = IsBlank(ch);
+    switch (state_) {
+    case State::LineStart:
+        if (blank)
+            return;
+        if (ch == '#') {
+            state_ = State::Comment;
+            return;
+        }
+        field_.clear();
+        stamp_ = 0;
+        state_ = State::Stamp;
+        return StampChar(ch);
+    case State::Comment:
+        return;
+    case State::Stamp:
+        return blank ? EndStamp() : StampChar(ch);
+    case State::Between:
+        if (blank)
+            return;
+        field_.clear();
+        hexDigits_ = 0;
+        byte_ = 0;
+        state_ = State::Byte;
+        return ByteChar(ch);
+    case State::Byte:
+        return blank ? EndByte() : ByteChar(ch);
+    case State::BadField:
+        if (!blank)
+            FieldChar(ch);
+        if (blank || field_.size() > kShownField)
+            FailField();
+        return;
+    }
+}
+
+void TimedBatchStream::EndLine() {
+    switch (state_) {
+    case State::LineStart:
+    case State::Comment:
+        break;
+    case State::BadField:
+        FailField();
+        break;
+    case State::Stamp:
+        EndStamp();
+        break;
+    case State::Byte:
+        EndByte();
+        break;
+    case State::Between:
+        break;
+    }
+    if (Running() && state_ == State::Between && (!batch_.bytes.empty() || !emittedPart_))
+        Emit();
+    ++line_;
+    state_ = State::LineStart;
+}
+
+bool TimedBatchStream::Feed(std::string_view text) {
+    for (std::size_t i = 0; i < text.size() && Running(); ++i) {
+        const char ch = text[i];
+        // Only a CR right before the LF is dropped; any other is part of a field.
+        if (pendingCr_) {
+            pendingCr_ = false;
+            if (ch != '\n')
+                TakeChar('\r');
+            if (!Running())
+                break;
+        }
+        if (ch == '\r')
+            pendingCr_ = true;
+        else if (ch == '\n')
+            EndLine();
+        else
+            TakeChar(ch);
+    }
+    return Running();
+}
+
+bool TimedBatchStream::Finish() {
+    pendingCr_ = false;
+    if (Running() && state_ != State::LineStart)
+        EndLine();
+    return Running();
 }
 
 namespace {
 
-// Parses one line and routes the outcome; false means stop (error filled or handler said so).
-bool Dispatch(TimedBatchParser& parser, std::string_view line, const TimedBatchHandler& onBatch,
-              BatchParseError& error, bool& failed) {
-    switch (parser.parseLine(line)) {
-    case TimedBatchParser::Result::Ignored:
-        return true;
-    case TimedBatchParser::Result::Batch:
-        return onBatch(parser.batch());
-    case TimedBatchParser::Result::Error:
-        break;
-    }
-    error = parser.error();
-    failed = true;
-    return false;
+bool Outcome(const TimedBatchStream& stream, BatchParseError& error) {
+    if (stream.Failed())
+        error = stream.error();
+    return !stream.Failed();
 }
 
 } // namespace
 
 bool ParseTimedBatches(std::string_view text, const TimedBatchHandler& onBatch,
                        BatchParseError& error) {
-    TimedBatchParser parser;
-    bool failed = false;
-    while (!text.empty()) {
-        const std::size_t newline = text.find('\n');
-        const std::string_view line = text.substr(0, newline);
-        if (!Dispatch(parser, line, onBatch, error, failed))
-            return !failed;
-        if (newline == std::string_view::npos)
-            break;
-        text.remove_prefix(newline + 1);
-    }
-    return true;
+    TimedBatchStream stream(onBatch);
+    if (stream.Feed(text))
+        stream.Finish();
+    return Outcome(stream, error);
 }
 
 bool ReadTimedBatches(std::istream& in, const TimedBatchHandler& onBatch, BatchParseError& error) {
-    constexpr std::size_t kBlock = 1 << 16;
-    std::vector<char> block(kBlock);
-    std::string carry; // a line that began in an earlier block
-    TimedBatchParser parser;
-    bool failed = false;
+    std::vector<char> block(std::size_t{1} << 16);
+    TimedBatchStream stream(onBatch);
     while (in) {
         in.read(block.data(), static_cast<std::streamsize>(block.size()));
-        std::string_view rest(block.data(), static_cast<std::size_t>(in.gcount()));
-        for (std::size_t newline; (newline = rest.find('\n')) != std::string_view::npos;) {
-            std::string_view line = rest.substr(0, newline);
-            if (!carry.empty()) {
-                carry.append(line);
-                line = carry;
-            }
-            if (!Dispatch(parser, line, onBatch, error, failed))
-                return !failed;
-            carry.clear();
-            rest.remove_prefix(newline + 1);
-        }
-        carry.append(rest);
+        if (!stream.Feed({block.data(), static_cast<std::size_t>(in.gcount())}))
+            return Outcome(stream, error);
     }
     if (in.bad()) {
         error = {0, BatchErrorKind::ReadFailed, "the input could not be read"};
         return false;
     }
-    if (!carry.empty() && !Dispatch(parser, carry, onBatch, error, failed))
-        return !failed;
-    return true;
+    stream.Finish();
+    return Outcome(stream, error);
 }
 
 void AppendTimedBatchLine(std::string& out, std::uint64_t timeStamp,

@@ -20,6 +20,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace Wirelog {
@@ -51,33 +52,59 @@ struct TimedBatch {
     std::vector<std::uint8_t> bytes;
 };
 
-// Parses one line at a time, so an input of any size is never held whole. It keeps the line
-// count and the last stamp; its byte vector is reused from line to line.
-class TimedBatchParser {
-public:
-    enum class Result { Batch, Ignored, Error };
-
-    // `line` without its LF (a trailing CR is dropped here). On Batch, batch() holds the
-    // line's read until the next call; on Error, error() says what is wrong. After an error the
-    // parser may be fed further lines (the count goes on), but callers usually stop.
-    Result parseLine(std::string_view line);
-
-    const TimedBatch& batch() const { return batch_; }
-    const BatchParseError& error() const { return error_; }
-    std::size_t lineNumber() const { return lineNumber_; } // lines seen so far
-
-private:
-    Result fail(BatchErrorKind kind, std::string detail);
-    bool parseTimeStamp(std::string_view token);
-
-    TimedBatch batch_;
-    BatchParseError error_;
-    std::size_t lineNumber_ = 0;
-    std::uint64_t lastStamp_ = 0;
-};
-
 // Called once per batch, in input order; returning false stops the read early (not an error).
 using TimedBatchHandler = std::function<bool(const TimedBatch&)>;
+
+// Parses the text as it arrives, in pieces of any size, in memory bounded whatever the input: a
+// line is rejected as soon as it is known to be bad (at most kShownField characters later, for
+// the message), and a line longer than kMaxBatchBytes bytes comes as several batches with its
+// one stamp (a read cut in two frames exactly as the whole read).
+class TimedBatchStream {
+public:
+    static constexpr std::size_t kMaxBatchBytes = std::size_t{1} << 16;
+    static constexpr std::size_t kShownField = 24; // input quoted in messages, at most
+
+    explicit TimedBatchStream(TimedBatchHandler onBatch) : onBatch_(std::move(onBatch)) {}
+
+    // False once a line was bad (error() says why) or the handler asked to stop.
+    bool Feed(std::string_view text);
+    // The input's end: its last line needs no LF.
+    bool Finish();
+
+    bool Failed() const { return failed_; }
+    const BatchParseError& error() const { return error_; }
+
+private:
+    enum class State { LineStart, Comment, Stamp, Between, Byte, BadField };
+
+    void TakeChar(char ch);
+    void EndLine();
+    void StampChar(char ch);
+    void EndStamp();
+    void ByteChar(char ch);
+    void EndByte();
+    void Emit();
+    void FieldChar(char ch);
+    void Fail(BatchErrorKind kind, std::string detail);
+    void FailField();
+    bool Running() const { return !failed_ && !stopped_; }
+
+    TimedBatchHandler onBatch_;
+    TimedBatch batch_;
+    BatchParseError error_;
+    State state_ = State::LineStart;
+    std::string field_; // the field so far, cut after kShownField + 1 characters
+    BatchErrorKind fieldError_ = BatchErrorKind::BadHex;
+    std::uint64_t stamp_ = 0;
+    std::uint64_t lastStamp_ = 0;
+    std::size_t line_ = 1;
+    int hexDigits_ = 0;
+    std::uint8_t byte_ = 0;
+    bool emittedPart_ = false; // a part of this line has gone to the handler
+    bool pendingCr_ = false;   // a CR that is dropped if the line ends right after it
+    bool failed_ = false;
+    bool stopped_ = false;
+};
 
 // Reads the stream in blocks, splits it into lines (the last one may lack its LF) and hands
 // every batch to onBatch. Returns false with `error` filled at the first bad line or a failed

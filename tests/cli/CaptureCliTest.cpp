@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
+#include <thread>
 
 namespace Wirelog {
 namespace {
@@ -46,12 +48,22 @@ TEST_F(CaptureCli, ListShowsExactlyTheModulesTheWindowShows) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "");
 
-    for (const char* command : {"list", "capture"}) {
-        CliRun unbound = Run({command}, "demo");
-        unbound.env["WIRELOG_ADAPTER"] = (dir / "missing.so").string();
+    // A library that cannot be loaded, or lacks a function the command needs, is status 2.
+    const struct {
+        std::vector<std::string> args;
+        std::string library;
+        const char* message;
+    } unusable[] = {
+        {{"list"}, (dir / "missing.so").string(), "missing.so"},
+        {{"capture"}, (dir / "missing.so").string(), "missing.so"},
+        {{"capture", "--module", "0", "--seconds", "9"}, WIRELOG_TEST_PARTIAL_ADAPTER, "FT_Open"},
+    };
+    for (const auto& row : unusable) {
+        CliRun unbound = Run(row.args, "demo");
+        unbound.env["WIRELOG_ADAPTER"] = row.library;
         result = RunCli(unbound);
-        EXPECT_EQ(result.status, 2) << command;
-        EXPECT_NE(result.err.find("missing.so"), std::string::npos) << result.err;
+        EXPECT_EQ(result.status, 2) << row.message;
+        EXPECT_NE(result.err.find(row.message), std::string::npos) << result.err;
     }
 }
 
@@ -68,13 +80,36 @@ TEST_F(CaptureCli, CaptureWritesTheLogThatDecodingTheSameStreamGives) {
     ASSERT_EQ(captured.status, 0) << captured.err;
     EXPECT_EQ(WithoutGaps(captured.out), WithoutGaps(decoded.out));
 
-    CliRun interrupted = Run({"capture"}, "demo");
-    interrupted.onFirstOutput = [](pid_t pid) { kill(pid, SIGINT); };
-    captured = RunCli(interrupted);
-    EXPECT_EQ(captured.status, 0) << captured.err;
-    EXPECT_EQ(captured.err, "");
-    EXPECT_EQ(captured.out.rfind("*** I2C Monitoring activated", 0), 0u);
-    EXPECT_TRUE(captured.out.ends_with("\r\n")) << "whole lines only";
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        CliRun interrupted = Run({"capture"}, "demo");
+        interrupted.onFirstOutput = [signal](pid_t pid) { kill(pid, signal); };
+        captured = RunCli(interrupted);
+        EXPECT_EQ(captured.status, 0) << signal << captured.err;
+        EXPECT_EQ(captured.err, "");
+        EXPECT_EQ(captured.out.rfind("*** I2C Monitoring activated", 0), 0u);
+        EXPECT_TRUE(captured.out.ends_with("\r\n")) << "whole lines only";
+    }
+}
+
+// The stop waits for a blocked read; a second signal ends the program at once, and the staged
+// log beside the output goes with it.
+TEST_F(CaptureCli, ASecondSignalEndsAtOnceAndLeavesNoTemporaryFile) {
+    CliRun run =
+        Run({"capture", "-o", (dir / "out.log").string()}, "hw:off;dev:read=block,block_ms=60000");
+    std::thread signaller;
+    run.onStart = [&](pid_t pid) {
+        signaller = std::thread([this, pid] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (fs::is_empty(dir) && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+            kill(pid, SIGHUP);
+            kill(pid, SIGTERM);
+        });
+    };
+    const auto result = RunCli(run);
+    signaller.join();
+    EXPECT_EQ(result.status, -1) << "ended by the signal";
+    EXPECT_TRUE(fs::is_empty(dir));
 }
 
 TEST_F(CaptureCli, CaptureNeedsOneUsableModuleAndReportsWhatEndsIt) {
@@ -91,6 +126,9 @@ TEST_F(CaptureCli, CaptureNeedsOneUsableModuleAndReportsWhatEndsIt) {
         {{"--module", "1", "--seconds", "0.1"}, two, 0, ""},
         {{"--seconds", "9"}, "hw:off;dev:open=fail", 1, "couldn't open"},
         {{"--seconds", "-1"}, "demo", 2, "--seconds"},
+        {{"--seconds", "1e10"}, "demo", 2, "at most 1000000000"},
+        {{"--seconds", "0.3"}, "hw:off;dev:status=fail", 0, "no event"},
+        {{"--seconds", "0.3"}, "hw:off;dev:read=zero", 0, "no event"},
         {{"--seconds", "30"}, "hw:off;dev:read=fail", 1, "RError!"},
         {{"-o", (dir / "no/such.log").string()}, "demo", 1, "no/such.log"},
     };

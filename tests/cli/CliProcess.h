@@ -32,6 +32,7 @@ struct CliRun {
     std::string out;                          // a file for standard output; empty: captured
     std::string directory;                    // empty: the test's own
     std::function<void(pid_t)> onFirstOutput; // once, when standard output first has bytes
+    std::function<void(pid_t)> onStart;       // in the parent, once the child runs
 };
 
 struct CliResult {
@@ -74,6 +75,8 @@ inline CliResult RunCli(const CliRun& run) {
     close(out[1]);
     if (pid < 0)
         throw std::runtime_error("cannot start wirelog-cli");
+    if (run.onStart)
+        run.onStart(pid);
 
     CliResult result;
     char buffer[4096];

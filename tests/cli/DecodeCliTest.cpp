@@ -32,7 +32,7 @@ protected:
     static test::CliResult Decode(std::vector<std::string> args, const fs::path& in = "/dev/null",
                                   const std::string& out = {}) {
         args.insert(args.begin(), "decode");
-        return test::RunCli({args, {}, in, out, {}, {}});
+        return test::RunCli({args, {}, in, out, {}, {}, {}});
     }
     std::vector<std::string> Listing() const {
         std::vector<std::string> names;
@@ -137,7 +137,7 @@ TEST_F(DecodeCli, BadInputFailsWithTheLineAndLeavesOutAlone) {
     }
 }
 
-TEST_F(DecodeCli, UsageAndFileErrorsExitWithStatus2AndAMessage) {
+TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
     const std::string input = Input("in.txt", "0 00 05\n").string();
     // Root gets a node of its own, so a broken build cannot replace the system's.
     const fs::path full = geteuid() == 0 ? dir / "full" : fs::path("/dev/full");
@@ -146,24 +146,36 @@ TEST_F(DecodeCli, UsageAndFileErrorsExitWithStatus2AndAMessage) {
     }
     const struct {
         std::vector<std::string> args;
+        fs::path in;     // standard input
         std::string out; // standard output's file
+        int status;      // 2: usage or input; 1: the log cannot be written
         const char* message;
     } rows[] = {
-        {{"--bogus"}, {}, "wirelog-cli decode --help"},
-        {{"-o"}, {}, "wirelog-cli decode --help"},
-        {{"a.txt", "b.txt"}, {}, "wirelog-cli decode --help"},
-        {{"-o", ""}, {}, "wirelog-cli decode --help"},
-        {{(dir / "missing.txt").string()}, {}, "cannot read '"},
-        {{dir.string()}, {}, "it is a directory"},
-        {{"-o", (dir / "no/such/dir/out.log").string(), input}, {}, "cannot write '"},
-        {{"-o", dir.string(), input}, {}, "Is a directory"},
-        {{input}, "/dev/full", "cannot write standard output: No space left on device"},
-        {{"-o", full.string(), input}, {}, "/full': No space left on device"},
+        {{"--bogus"}, "/dev/null", {}, 2, "wirelog-cli decode --help"},
+        {{"-o"}, "/dev/null", {}, 2, "wirelog-cli decode --help"},
+        {{"a.txt", "b.txt"}, "/dev/null", {}, 2, "wirelog-cli decode --help"},
+        {{"-o", ""}, "/dev/null", {}, 2, "wirelog-cli decode --help"},
+        {{(dir / "missing.txt").string()}, "/dev/null", {}, 2, "cannot read '"},
+        {{dir.string()}, "/dev/null", {}, 2, "Is a directory"},
+        {{}, dir, {}, 2, "cannot read standard input: Is a directory"},
+        {{"/dev/zero"}, "/dev/null", {}, 2, "line 1: missing time stamp: '\\x00"},
+        {{"-o", (dir / "no/such/dir/out.log").string(), input},
+         "/dev/null",
+         {},
+         1,
+         "cannot write '"},
+        {{"-o", dir.string(), input}, "/dev/null", {}, 1, "Is a directory"},
+        {{input},
+         "/dev/null",
+         "/dev/full",
+         1,
+         "cannot write standard output: No space left on device"},
+        {{"-o", full.string(), input}, "/dev/null", {}, 1, "/full': No space left on device"},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.args[0] + " " + row.message);
-        const auto run = Decode(row.args, "/dev/null", row.out);
-        EXPECT_EQ(run.status, 2);
+        SCOPED_TRACE(row.message);
+        const auto run = Decode(row.args, row.in, row.out);
+        EXPECT_EQ(run.status, row.status);
         EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");
     }

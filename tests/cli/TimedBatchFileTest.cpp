@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -81,6 +82,34 @@ TEST(TimedBatchFile, ErrorsNameTheLineAndEchoTheInputPrintableAndShort) {
                       0u);
         }
     }
+}
+
+// A line of any length comes in bounded parts with its one stamp; endless bad input is rejected
+// at once rather than read to a line end that never comes.
+TEST(TimedBatchFile, LongLinesComeInBoundedPartsAndEndlessBadInputStopsAtOnce) {
+    constexpr std::size_t kBytes = 150'000;
+    std::string text = "7";
+    for (std::size_t i = 0; i < kBytes; ++i)
+        text += " 5a";
+    for (const bool streamed : {false, true}) {
+        const Parsed parsed = Parse(text + "\n8 01", streamed);
+        ASSERT_TRUE(parsed.ok) << parsed.error.describe();
+        ASSERT_GT(parsed.batches.size(), 2u);
+        EXPECT_EQ(parsed.batches.back(), (std::pair<std::uint64_t, Bytes>{8, {0x01}}));
+        std::size_t total = 0;
+        for (std::size_t i = 0; i + 1 < parsed.batches.size(); ++i) {
+            const auto& [stamp, bytes] = parsed.batches[i];
+            EXPECT_EQ(stamp, 7u);
+            EXPECT_LE(bytes.size(), TimedBatchStream::kMaxBatchBytes);
+            total += std::count(bytes.begin(), bytes.end(), 0x5A);
+        }
+        EXPECT_EQ(total, kBytes);
+    }
+    std::ifstream zeros("/dev/zero", std::ios::binary);
+    BatchParseError error;
+    EXPECT_FALSE(ReadTimedBatches(
+        zeros, [](const TimedBatch&) { return true; }, error));
+    EXPECT_EQ(error.kind, BatchErrorKind::MissingTimeStamp);
 }
 
 } // namespace
