@@ -20,7 +20,7 @@ enum class WriteOutcome { Written, NameTaken, Failed };
 WriteOutcome WriteNewFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return QFileInfo::exists(path) ? WriteOutcome::NameTaken : WriteOutcome::Failed;
+        return QFileInfo(path).isFile() ? WriteOutcome::NameTaken : WriteOutcome::Failed;
     const bool written = file.write(bytes) == bytes.size() && file.flush();
     file.close();
     if (written && file.error() == QFileDevice::NoError)
@@ -45,7 +45,8 @@ QByteArray EmbeddedSupportLibrary() {
 DeployResult DeploySupportLibrary(const SupportLibraryDeployment& deployment) {
     const QString path =
         QDir(deployment.directory).filePath(QString::fromLatin1(kSupportLibraryFile));
-    if (QFileInfo::exists(path))
+    // Only a file (or a link to one) counts: a directory of that name is no library.
+    if (QFileInfo(path).isFile())
         return DeployResult::AlreadyPresent;
     const QByteArray image = deployment.image ? deployment.image() : QByteArray();
     if (image.isEmpty())

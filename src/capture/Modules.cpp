@@ -18,6 +18,16 @@ std::string_view DeviceText(const char (&buffer)[kDeviceTextBytes + 1]) {
     return {buffer, std::strlen(buffer)};
 }
 
+// Adapter faults that surface as C++ exceptions count as a failed call, as in the capture;
+// the listing runs from the window's slots, which must not let one through.
+FT_STATUS ListGuarded(Adapter& adapter, PVOID arg1, PVOID arg2, DWORD flags) {
+    try {
+        return adapter.ListDevices(arg1, arg2, flags);
+    } catch (...) {
+        return FT_OTHER_ERROR;
+    }
+}
+
 PVOID IndexArg(std::uint32_t index) {
     return reinterpret_cast<PVOID>(static_cast<std::uintptr_t>(index));
 }
@@ -35,19 +45,19 @@ std::string ModuleEntry(std::uint32_t index, std::string_view serial) {
 ModuleList ListModules(Adapter& adapter) {
     ModuleList list;
     DWORD count = 0;
-    list.countStatus = adapter.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
+    list.countStatus = ListGuarded(adapter, &count, nullptr, FT_LIST_NUMBER_ONLY);
     if (list.countStatus != FT_OK)
         return list;
     char buffer[kDeviceTextBytes + 1] = {};
     for (std::uint32_t index = 0; index < count; ++index) {
-        if (adapter.ListDevices(IndexArg(index), buffer,
-                                FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION) != FT_OK)
+        if (ListGuarded(adapter, IndexArg(index), buffer,
+                        FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION) != FT_OK)
             continue;
         buffer[kDeviceTextBytes] = '\0';
         if (DeviceText(buffer) != kModuleDescription)
             continue;
         // The serial's status is not tested: the entry shows the buffer as it then stands.
-        adapter.ListDevices(IndexArg(index), buffer, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
+        ListGuarded(adapter, IndexArg(index), buffer, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
         buffer[kDeviceTextBytes] = '\0';
         list.entries.push_back(ModuleEntry(index, DeviceText(buffer)));
     }

@@ -4,11 +4,12 @@
 // without consuming it: the window's keyboard commands work whichever control has the focus,
 // and the focused control still gets the key.
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 
 #include <functional>
 
 class QKeyEvent;
-class QWidget;
 
 namespace Wirelog {
 
@@ -26,10 +27,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    bool IsFirstReceiver(QObject* watched) const;
+    bool IsFirstReceiver(QObject* watched, const QEvent* event);
 
     QWidget& window_;
     Handler handler_;
+    // The press last handled and who got it, to tell its travel to the parents from a new press;
+    // the event is only compared, never used.
+    const QEvent* lastEvent_ = nullptr;
+    QPointer<QWidget> lastReceiver_;
 };
 
 } // namespace Wirelog

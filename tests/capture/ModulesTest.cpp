@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: MIT
 // Which devices are modules, how the list names them, and what an entry opens.
+#include "capture/Modules.h"
 #include "SimControl.h"
 #include "adapter/AdapterLibrary.h"
 #include "capture/CaptureControl.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <stdexcept>
 
 namespace Wirelog {
 namespace {
@@ -42,6 +46,71 @@ TEST(ModulesTest, OpenPortOpensTheEntrysDeviceAndClosePortClosesItOnce) {
     EXPECT_EQ(sim.Stats(1).closes, 1u);
     EXPECT_EQ(sim.Stats(1).bytes_written, 0u) << "a test open sends no command";
     EXPECT_THROW(CaptureControl(library, {}), std::logic_error) << "one per program";
+}
+
+// A listing adapter scripted per device: what its description and serial reads give. A status
+// of kThrows throws instead, as a faulty adapter library surfaces as a C++ exception.
+constexpr FT_STATUS kThrows = 0xFFFF;
+struct ListedDevice {
+    FT_STATUS descriptionStatus;
+    const char* description;
+    FT_STATUS serialStatus;
+    const char* serial;
+};
+
+class ScriptedListing final : public Adapter {
+public:
+    FT_STATUS countStatus = FT_OK;
+    std::vector<ListedDevice> devices;
+
+    FT_STATUS ListDevices(PVOID arg1, PVOID arg2, DWORD flags) override {
+        if (flags == FT_LIST_NUMBER_ONLY) {
+            *static_cast<DWORD*>(arg1) = static_cast<DWORD>(devices.size());
+            return Result(countStatus);
+        }
+        const ListedDevice& device = devices.at(reinterpret_cast<std::uintptr_t>(arg1));
+        const bool description = (flags & FT_OPEN_BY_DESCRIPTION) != 0;
+        const FT_STATUS status = description ? device.descriptionStatus : device.serialStatus;
+        if (status == FT_OK)
+            std::strcpy(static_cast<char*>(arg2), description ? device.description : device.serial);
+        return Result(status);
+    }
+    FT_STATUS Open(int, FT_HANDLE*) override { return FT_OTHER_ERROR; }
+    FT_STATUS Close(FT_HANDLE) override { return FT_OTHER_ERROR; }
+    FT_STATUS SetLatencyTimer(FT_HANDLE, UCHAR) override { return FT_OTHER_ERROR; }
+    FT_STATUS SetEventNotification(FT_HANDLE, DWORD, PVOID) override { return FT_OTHER_ERROR; }
+    FT_STATUS GetQueueStatus(FT_HANDLE, DWORD*) override { return FT_OTHER_ERROR; }
+    FT_STATUS Read(FT_HANDLE, LPVOID, DWORD, LPDWORD) override { return FT_OTHER_ERROR; }
+    FT_STATUS Write(FT_HANDLE, LPVOID, DWORD, LPDWORD) override { return FT_OTHER_ERROR; }
+
+private:
+    static FT_STATUS Result(FT_STATUS status) {
+        if (status == kThrows)
+            throw std::runtime_error("adapter fault");
+        return status;
+    }
+};
+
+// A failed count lists nothing; a failed description leaves that device out; a failed serial
+// read shows the buffer as it stands (the description just read); a thrown fault is a failure.
+TEST(ModulesTest, FailedListingCallsLeaveOutWhatTheyCouldNotRead) {
+    ScriptedListing adapter;
+    for (const FT_STATUS count : {FT_STATUS{FT_IO_ERROR}, kThrows}) {
+        adapter.countStatus = count;
+        adapter.devices = {{FT_OK, "wirlg000", FT_OK, "A"}};
+        const ModuleList list = ListModules(adapter);
+        EXPECT_NE(list.countStatus, FT_OK);
+        EXPECT_TRUE(list.entries.empty());
+    }
+    adapter.countStatus = FT_OK;
+    adapter.devices = {{FT_OK, "wirlg000", FT_OK, "A"},
+                       {FT_IO_ERROR, "", FT_OK, "B"},
+                       {FT_OK, "wirlg000", FT_IO_ERROR, ""},
+                       {FT_OK, "wirlg000x", FT_OK, "D"},
+                       {kThrows, "", FT_OK, "E"},
+                       {FT_OK, "wirlg000", kThrows, ""}};
+    EXPECT_EQ(ListModules(adapter).entries,
+              (Entries{"0 (s/n A)", "2 (s/n wirlg000)", "5 (s/n wirlg000)"}));
 }
 
 } // namespace

@@ -137,6 +137,24 @@ TEST_F(WindowCaptureTest, CAndSActUnlessAltOrCtrlIsHeldAndEveryRepeatCounts) {
     Send({0x02}, {kStopLine});
 }
 
+// The box that says START failed takes the focus; the S that opened it still counts once.
+TEST_F(WindowCaptureTest, SWhenStartFailsShowsTheMessageOnce) {
+    for (const char* modules :
+         {"hw:off", "hw:off;dev:open=fail", "hw:off;dev:serial=A;dev:serial=B"}) {
+        SCOPED_TRACE(modules);
+        Open(modules);
+        Devices().setFocus();
+        std::vector<std::string> shown;
+        const ScopedMessageSink sink([&](const MessageRequest& request) {
+            shown.push_back(request.text);
+            if (QWidget* focus = QApplication::focusWidget())
+                focus->clearFocus();
+        });
+        Press(Qt::Key_S);
+        EXPECT_EQ(shown, std::vector<std::string>{"Couldn't activate the selected module."});
+    }
+}
+
 // They end the capture without the stop command and leave Save Log disabled.
 TEST_F(WindowCaptureTest, ScanSelectionModeAndSaveLogEndACaptureWithoutTheStopCommand) {
     Open("hw:off;dev:stream=idle;dev:stream=idle");

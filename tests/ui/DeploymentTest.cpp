@@ -67,22 +67,29 @@ TEST_F(DeploymentTest, WritesTheWholeImageOnlyWhenNoFileOfThatNameIsThere) {
         << "no image";
 }
 
+// A missing directory, or a directory named like the library (no file, so no library).
 TEST_F(DeploymentTest, AFailedDeploymentReportsTwiceAndEndsTheProgramUnseen) {
-    _isRunning = true;
-    Form1 window(Deployment(dir.path() + "/missing", QByteArray(100, 'x')));
-    EXPECT_FALSE(_isRunning);
-    bool everShown = false;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] { everShown |= window.isVisible(); });
-    watch.start(0);
-    EXPECT_TRUE(RunToTheEnd(window)) << "the program did not end by itself";
-    EXPECT_FALSE(everShown);
-    EXPECT_EQ(messages.Texts(),
-              (std::vector<std::string>{"Unable to create a required supporting DLL in the current "
-                                        "directory. Wirelog is unable to run!",
-                                        kNotActivated}));
-    for (const MessageRequest& message : messages.all)
-        EXPECT_TRUE(message.owner == nullptr && message.caption == "Wirelog" && message.type == 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("wirlg000.dll"));
+    for (const QString& directory : {dir.path() + "/missing", dir.path()}) {
+        SCOPED_TRACE(directory.toStdString());
+        messages.all.clear();
+        _isRunning = true;
+        Form1 window(Deployment(directory, QByteArray(100, 'x')));
+        EXPECT_FALSE(_isRunning);
+        bool everShown = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] { everShown |= window.isVisible(); });
+        watch.start(0);
+        EXPECT_TRUE(RunToTheEnd(window)) << "the program did not end by itself";
+        EXPECT_FALSE(everShown);
+        EXPECT_EQ(messages.Texts(),
+                  (std::vector<std::string>{"Unable to create a required supporting DLL in the "
+                                            "current directory. Wirelog is unable to run!",
+                                            kNotActivated}));
+        for (const MessageRequest& message : messages.all)
+            EXPECT_TRUE(message.owner == nullptr && message.caption == "Wirelog" &&
+                        message.type == 0);
+    }
 }
 
 // A file of that name that is no library: the load reports it, the window opens with no module.
