@@ -32,8 +32,11 @@ struct ListedDevice {
 
 class Library {
 public:
+    // Never destroyed, on purpose: a program may call in from an exit handler or from a thread
+    // still running while exit() destroys statics, and must find the state alive. Its devices
+    // are closed by the system with the process.
     static Library& Instance() {
-        static Library library;
+        static Library& library = *new Library;
         return library;
     }
 

@@ -2,6 +2,10 @@
 // What the program relies on from each D2XX call, through the dlopen'ed library.
 #include "D2xxLibrary.h"
 
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <cstring>
 
 using namespace WirelogTest;
@@ -125,6 +129,39 @@ TEST_F(D2xxContract, ArrivalSignalsTheRegisteredEventObject) {
     EXPECT_EQ(signalled([&] { lib.WirelogSim_Inject(0, &byte, 1); }), 0) << "mask cleared";
     pthread_cond_destroy(&event.eCondVar);
     pthread_mutex_destroy(&event.eMutex);
+}
+
+// An exit handler registered before the library's first use runs after the library's statics
+// would have been destroyed; its calls must find the state alive (ASan reports it otherwise).
+// A fresh process, so that no earlier test has used the library yet.
+TEST(D2xxLifetime, CallsFromAnExitHandlerFindTheLibraryAlive) {
+    static constexpr char kChildMark[] = "WIRELOG_EXIT_HANDLER_CHILD";
+    if (std::getenv(kChildMark) != nullptr) {
+        static D2xxLibrary* const library = new D2xxLibrary;
+        std::atexit([] {
+            DWORD count = 0;
+            library->FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
+            library->WirelogSim_Configure("demo");
+            std::_Exit(count == 0 ? 3 : 0);
+        });
+        library->WirelogSim_Configure("hw:off;dev:serial=A");
+        std::exit(4);
+    }
+    std::string filter = "--gtest_filter=D2xxLifetime.*";
+    std::string self = "/proc/self/exe";
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    std::vector<std::string> environment{std::string(kChildMark) + "=1"};
+    for (char** variable = environ; *variable != nullptr; ++variable)
+        environment.emplace_back(*variable);
+    std::vector<char*> envp;
+    for (std::string& variable : environment)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 } // namespace
