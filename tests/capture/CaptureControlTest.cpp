@@ -101,6 +101,62 @@ TEST_F(CaptureControlTest, ACaptureStoresExactEventsStampedPerReadBetweenItsComm
     EXPECT_EQ(stats.closes, 1u);
 }
 
+// Open, latency 2 ms, arrivals signalled on the reader's event, then the two command bytes; a
+// failed open is followed by nothing.
+TEST_F(CaptureControlTest, TheStartSequenceSetsLatencyAndNotificationBeforeTheCommand) {
+    Make("hw:off;dev:stream=idle,open=fail");
+    EXPECT_FALSE(capture->StartCapture(modules[0], [] {}));
+    ASSERT_EQ(adapter.CallCount(), 1u);
+    EXPECT_EQ(adapter.Calls()[0].function, Fn::Open);
+    sim.SetFaults(0, "");
+    Start();
+    std::vector<std::tuple<Fn, DWORD, const void*>> sequence;
+    for (const AdapterCall& call : adapter.Calls(1))
+        if (call.function != Fn::GetQueueStatus && call.function != Fn::Read)
+            sequence.emplace_back(call.function, call.argument, call.object);
+    EXPECT_EQ(sequence, (std::vector<std::tuple<Fn, DWORD, const void*>>{
+                            {Fn::Open, 0, nullptr},
+                            {Fn::SetLatencyTimer, 2, nullptr},
+                            {Fn::SetEventNotification, FT_EVENT_RXCHAR, hEvent->Param()},
+                            {Fn::Write, 2, nullptr}}));
+}
+
+// A failing queue status, at the loop's top or right after a read, is nothing queued: no read
+// is made on its count, and the bytes come once it answers again. Short reads lose nothing.
+TEST_F(CaptureControlTest, FailedQueueStatusAndShortReadsLoseNoByte) {
+    Make();
+    Start();
+    adapter.statusFault = test::RecordingAdapter::kStatusFails;
+    const std::size_t from = adapter.CallCount();
+    ASSERT_TRUE(sim.Inject(0, {0x01, 0x02}));
+    ASSERT_TRUE(owner.DrainUntil([&] {
+        const auto calls = adapter.Calls(from);
+        return std::count_if(calls.begin(), calls.end(), [](const AdapterCall& c) {
+                   return c.function == Fn::GetQueueStatus && c.status != FT_OK;
+               }) >= 3;
+    }));
+    EXPECT_EQ(
+        Find(adapter.Calls(from), [](const AdapterCall& c) { return c.function == Fn::Read; }),
+        nullptr);
+    sim.SetFaults(0, "read=half");
+    adapter.statusFault = test::RecordingAdapter::kStatusFailsAfterRead;
+    ASSERT_TRUE(sim.Inject(0, {0x07, 0xA0, 0x09, 0x10, 0x02}));
+    const auto shortRead = [](const AdapterCall& c) {
+        return c.function == Fn::Read && c.result == c.argument / 2 && c.result > 0;
+    };
+    // Half of one byte is none: the last byte comes once reads are whole again.
+    ASSERT_TRUE(owner.DrainUntil([&] { return Find(adapter.Calls(from), shortRead) != nullptr; }));
+    sim.SetFaults(0, "");
+    ASSERT_TRUE(owner.DrainUntil([&] { return owner.drained.size() >= 6; }));
+    EXPECT_EQ(Events(1), (std::vector<Event>{{1, 0}, {2, 0}, {7, 0xA0}, {9, 0x10}, {2, 0}}));
+    EXPECT_EQ(Find(adapter.Calls(from),
+                   [](const AdapterCall& c) {
+                       return c.function == Fn::Read &&
+                              c.argument == test::RecordingAdapter::kBogusCount;
+                   }),
+              nullptr);
+}
+
 TEST_F(CaptureControlTest, LargeQueuesAreReadInRequestsOfAtMost32764WithoutPausing) {
     Make();
     Start();

@@ -27,7 +27,8 @@ struct AdapterCall {
     FT_HANDLE handle = nullptr;
     DWORD argument = 0; // request, size, latency, mask or device index
     FT_STATUS status = FT_OK;
-    DWORD result = 0; // bytes read or queued
+    DWORD result = 0;             // bytes read or queued
+    const void* object = nullptr; // the event object of a notification
     std::thread::id thread = std::this_thread::get_id();
 };
 
@@ -40,6 +41,10 @@ public:
     explicit RecordingAdapter(Adapter& inner) : inner_(inner) {}
 
     std::atomic<bool> throwOnRead{false};
+    // The queue status fails, giving a count that is not there: always, or right after a read.
+    enum StatusFault { kStatusWorks, kStatusFails, kStatusFailsAfterRead };
+    std::atomic<StatusFault> statusFault{kStatusWorks};
+    static constexpr DWORD kBogusCount = 12345;
 
     FT_STATUS ListDevices(PVOID a, PVOID b, DWORD flags) override {
         return inner_.ListDevices(a, b, flags);
@@ -52,10 +57,17 @@ public:
         return Log({Fn::SetLatencyTimer, h, ms, inner_.SetLatencyTimer(h, ms)});
     }
     FT_STATUS SetEventNotification(FT_HANDLE h, DWORD mask, PVOID param) override {
-        return Log(
-            {Fn::SetEventNotification, h, mask, inner_.SetEventNotification(h, mask, param)});
+        AdapterCall call{Fn::SetEventNotification, h, mask,
+                         inner_.SetEventNotification(h, mask, param)};
+        call.object = param;
+        return Log(call);
     }
     FT_STATUS GetQueueStatus(FT_HANDLE h, DWORD* queued) override {
+        if (statusFault == kStatusFails ||
+            (statusFault == kStatusFailsAfterRead && LastCallWas(Fn::Read))) {
+            *queued = kBogusCount;
+            return Log({Fn::GetQueueStatus, h, 0, FT_IO_ERROR, kBogusCount});
+        }
         const FT_STATUS status = inner_.GetQueueStatus(h, queued);
         return Log({Fn::GetQueueStatus, h, 0, status, *queued});
     }
@@ -94,12 +106,12 @@ public:
     std::uint64_t CompleteEventsRead() {
         return Locked(mutex_, [&] { return completeEvents_; });
     }
-    // After a read, its framing and refresh request are done once the queue is asked again.
-    bool LastCallAskedTheQueue() {
-        return Locked(mutex_, [&] {
-            return !calls_.empty() && calls_.back().function == Fn::GetQueueStatus;
-        });
+    bool LastCallWas(Fn function) {
+        return Locked(mutex_,
+                      [&] { return !calls_.empty() && calls_.back().function == function; });
     }
+    // After a read, its framing and refresh request are done once the queue is asked again.
+    bool LastCallAskedTheQueue() { return LastCallWas(Fn::GetQueueStatus); }
     void ResetStream() {
         Locked(mutex_, [&] { completeEvents_ = 0, valueDue_ = false; });
     }

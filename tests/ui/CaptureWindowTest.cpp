@@ -4,6 +4,7 @@
 #include "UiTestSupport.h"
 #include "events/EventBuffer.h"
 
+#include <QDateTime>
 #include <QListWidget>
 
 namespace Wirelog::testing {
@@ -135,6 +136,26 @@ TEST_F(WindowCaptureTest, CAndSActUnlessAltOrCtrlIsHeldAndEveryRepeatCounts) {
     ASSERT_TRUE(WaitForRows(1));
     Press(Qt::Key_C);
     Send({0x02}, {kStopLine});
+}
+
+// C clears the list only: the next START's gap is still measured from the stop before it.
+// A full buffer shows exactly its 999,999 events, and the next capture starts from none.
+TEST_F(WindowCaptureTest, CKeepsTheStopTimeAndAFullBufferEndsAtItsCapacity) {
+    Open("hw:off;dev:stream=idle");
+    Start();
+    Send({0x02}, {kMonitoring, kStopLine});
+    const qint64 stopped = QDateTime::currentMSecsSinceEpoch();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QDateTime::currentMSecsSinceEpoch() > stopped + 5; }));
+    Press(Qt::Key_C);
+    ASSERT_TRUE(sim.Inject(0, {0x01}));
+    ASSERT_TRUE(WaitForRows(2));
+    EXPECT_TRUE(Rows(Log()).last().startsWith("START (valid) [Gap from last Stop = "))
+        << Rows(Log()).last().toStdString();
+    Button("btnStartStop").click();
+
+    ShowEvents(std::vector<std::uint8_t>(kEventCapacity + 5, 2));
+    EXPECT_EQ(Log().rowCount(), static_cast<int>(kEventCapacity));
+    Start();
 }
 
 // The box that says START failed takes the focus; the S that opened it still counts once.
