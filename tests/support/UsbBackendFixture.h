@@ -82,6 +82,23 @@ protected:
         return handle;
     }
 
+    struct Opened {
+        std::shared_ptr<Wirelog::d2xx::FakeChip> chip;
+        FT_HANDLE handle;
+    };
+    // The one chip attached, opened; arrivals signal `event` when one is given.
+    Opened OpenOnlyChip(const Wirelog::d2xx::FakeChipConfig& config = {}, Event* event = nullptr) {
+        fake->RemoveAll();
+        const auto chip = fake->AddChip(config);
+        EXPECT_EQ(DeviceCount(), 1u);
+        const FT_HANDLE handle = Open(0);
+        if (event != nullptr) {
+            EXPECT_EQ(FT_SetEventNotification(handle, FT_EVENT_RXCHAR, &event->handle),
+                      FT_STATUS{FT_OK});
+        }
+        return {chip, handle};
+    }
+
     // Reads what arrives, up to limit bytes, until nothing more comes or the device reports
     // an error, checking the chip's counter pattern; returns how many bytes matched in order.
     std::uint64_t ReadPattern(FT_HANDLE handle, std::uint64_t limit) {

@@ -7,9 +7,7 @@ using namespace WirelogTest;
 TEST_F(UsbBackend, AGigabyteArrivesOnceAndInOrder) {
     Wirelog::d2xx::FakeChipConfig config;
     config.packetSize = 512;
-    const auto chip = fake->AddChip(config);
-    ASSERT_EQ(DeviceCount(), 1u);
-    FT_HANDLE handle = Open(0);
+    const auto [chip, handle] = OpenOnlyChip(config);
     constexpr std::uint64_t kBytes = std::uint64_t{1} << 30;
     chip->Stream(0, kBytes);
     EXPECT_EQ(ReadPattern(handle, kBytes), kBytes);
