@@ -84,6 +84,8 @@ protected:
 // over, and no stage is left beside any of them.
 TEST_F(OutputFileTest, EachKindOfNameIsWrittenAsItIs) {
     std::ofstream(dir / "old.log") << "older and longer content";
+    const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(dir / "old.log", mode);
     fs::create_symlink("old.log", dir / "link.log");
     fs::create_symlink("made.log", dir / "dangling.log");
     const std::string longName(255, 'n');
@@ -108,6 +110,7 @@ TEST_F(OutputFileTest, EachKindOfNameIsWrittenAsItIs) {
         EXPECT_EQ(Listing(), row.listing);
     }
     EXPECT_TRUE(fs::is_symlink(dir / "link.log") && fs::is_symlink(dir / "dangling.log"));
+    EXPECT_EQ(fs::status(dir / "old.log").permissions() & fs::perms::all, mode) << "kept";
 }
 
 TEST_F(OutputFileTest, DevicesFifosAndDescriptorLinksAreWrittenDirectly) {
