@@ -101,28 +101,22 @@ TEST_F(DecodeCli, RawStreamDecodesLikeOneReadStampedZero) {
     EXPECT_TRUE(Decode({"--raw"}, rawFile).out == expected.out);
 }
 
+// The error comes after the log has begun to be staged; the line's own wording is the parser's.
 TEST_F(DecodeCli, BadInputFailsWithTheLineAndLeavesOutAlone) {
-    std::string farIn;
+    std::string text;
     for (int i = 0; i < 200'000; ++i)
-        farIn += "0 05\n"; // the log has begun to be staged when the error comes
-    const struct {
-        std::string text;
-        const char* message;
-    } rows[] = {{"0 00\n# fine\n10 01 7\n", "bad.txt': line 3: bad hex byte '7'"},
-                {farIn + "5 0G\n", "line 200001: bad hex byte '0G'"}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.message);
-        const fs::path input = Input("bad.txt", row.text);
-        Input("old.log", "kept\r\n");
-        const auto toStdout = Decode({input.string()});
-        EXPECT_EQ(toStdout.status, 2);
-        EXPECT_EQ(toStdout.out, "") << "nothing reaches standard output either";
-        EXPECT_NE(toStdout.err.find(row.message), std::string::npos) << toStdout.err;
-        EXPECT_EQ(Decode({"-o", (dir / "old.log").string(), input.string()}).status, 2);
-        EXPECT_EQ(ReadFile(dir / "old.log"), "kept\r\n");
-        EXPECT_EQ(Decode({"-o", (dir / "new.log").string(), input.string()}).status, 2);
-        EXPECT_EQ(Listing(), (std::vector<std::string>{"bad.txt", "old.log"}));
-    }
+        text += "0 05\n";
+    const fs::path input = Input("bad.txt", text + "5 0G\n");
+    Input("old.log", "kept\r\n");
+    const auto toStdout = Decode({input.string()});
+    EXPECT_EQ(toStdout.status, 2);
+    EXPECT_EQ(toStdout.out, "") << "nothing reaches standard output either";
+    EXPECT_NE(toStdout.err.find("bad.txt': line 200001: bad hex byte '0G'"), std::string::npos)
+        << toStdout.err;
+    EXPECT_EQ(Decode({"-o", (dir / "old.log").string(), input.string()}).status, 2);
+    EXPECT_EQ(ReadFile(dir / "old.log"), "kept\r\n");
+    EXPECT_EQ(Decode({"-o", (dir / "new.log").string(), input.string()}).status, 2);
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"bad.txt", "old.log"}));
 }
 
 TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
