@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <charconv>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -17,88 +16,67 @@ namespace Wirelog {
 namespace {
 
 // Builds SCL/SDA level changes from a script, at 1 MHz (1 sample = 1 us); each step of a word
-// moves `step` samples on:
-//   I        both lines stay as they are for 100 samples (the default idle time)
-//   w<n>     n samples without a change
+// moves `step` samples on. The capture starts with both lines high at sample 0.
+//   I, w<n>  no change for 100 (the default idle time) or n samples
 //   S, P     START, STOP (SCL pulled low first where the condition needs SDA to move)
-//   XX       a byte, eight clocks MSB first, ending with SCL low
-//   a, n     the ninth clock: ACK, NAK
+//   XX       a byte, eight clocks MSB first, ending with SCL low; a, n: the ninth clock
 //   b<bits>  those bits, one clock each
 //   c<0|1>, d<0|1>   SCL, SDA alone; =<scl><sda> both in one sample
 //   ~<word>  the word's first step comes 1 sample after the previous one
-// The capture starts with both lines high at sample 0.
-class Bus {
-public:
-    explicit Bus(std::string_view script, std::uint64_t step = 1) : step_(step) {
-        changes.push_back({0, true, true});
+struct Bus {
+    explicit Bus(std::string_view script, std::uint64_t step = 1) : step(step) {
         std::istringstream words{std::string(script)};
-        for (std::string word; words >> word;) {
+        for (std::string word; words >> word; marks.push_back(changes.back().sample))
             Word(word);
-            marks.push_back(changes.back().sample);
-        }
     }
 
-    std::vector<BusLevels> changes;
+    std::vector<BusLevels> changes{{0, true, true}};
     std::vector<std::uint64_t> marks; // the last change of each word
-    std::uint64_t now = 0;
-
-private:
-    std::uint64_t step_;
-    std::uint64_t nextStep_ = step_;
+    std::uint64_t now = 0, step, next = step;
 
     void Set(bool scl, bool sda) {
-        now += std::exchange(nextStep_, step_);
+        now += std::exchange(next, step);
         if (scl != changes.back().scl || sda != changes.back().sda)
             changes.push_back({now, scl, sda});
     }
-    bool Scl() const { return changes.back().scl; }
-    bool Sda() const { return changes.back().sda; }
-
     void Clock(bool bit) {
-        if (Scl())
-            Set(false, Sda());
+        if (changes.back().scl)
+            Set(false, changes.back().sda);
         Set(false, bit);
         Set(true, bit);
         Set(false, bit);
     }
     void Condition(bool sdaBefore) {
-        if (Scl() && Sda() != sdaBefore)
-            Set(false, Sda());
-        Set(Scl(), sdaBefore);
+        const BusLevels at = changes.back();
+        if (at.scl && at.sda != sdaBefore)
+            Set(false, at.sda);
+        Set(changes.back().scl, sdaBefore);
         Set(true, sdaBefore);
         Set(true, !sdaBefore);
     }
-
     void Word(std::string w) {
         if (w[0] == '~') {
-            nextStep_ = 1;
+            next = 1;
             w.erase(0, 1);
         }
-        const std::string_view rest = std::string_view(w).substr(1);
-        if (w == "I") {
-            now += 100;
-        } else if (w[0] == 'w') {
-            std::uint64_t n = 0;
-            std::from_chars(rest.data(), rest.data() + rest.size(), n);
-            now += n;
-        } else if (w == "S" || w == "P") {
-            Condition(w == "P" ? false : true);
-        } else if (w == "a" || w == "n") {
+        const char* rest = w.c_str() + 1;
+        if (w == "I" || w[0] == 'w')
+            now += w == "I" ? 100 : std::stoul(rest);
+        else if (w == "S" || w == "P")
+            Condition(w == "S");
+        else if (w == "a" || w == "n")
             Clock(w == "n");
-        } else if (w[0] == 'b') {
-            for (char bit : rest)
-                Clock(bit == '1');
-        } else if (w[0] == 'c') {
-            Set(rest == "1", Sda());
-        } else if (w[0] == 'd') {
-            Set(Scl(), rest == "1");
-        } else if (w[0] == '=') {
+        else if (w[0] == 'b')
+            for (const char* bit = rest; *bit != '\0'; ++bit)
+                Clock(*bit == '1');
+        else if (w[0] == 'c' || w[0] == 'd')
+            Set(w[0] == 'c' ? *rest == '1' : changes.back().scl,
+                w[0] == 'd' ? *rest == '1' : changes.back().sda);
+        else if (w[0] == '=')
             Set(w[1] == '1', w[2] == '1');
-        } else {
-            const unsigned byte = std::stoul(w, nullptr, 16);
+        else
             for (int i = 7; i >= 0; --i)
-                Clock((byte >> i) & 1);
-        }
+                Clock((std::stoul(w, nullptr, 16) >> i) & 1);
     }
 };
 
@@ -112,10 +90,8 @@ Result Collect(const std::vector<MonitorEvent>& events) {
     Result result;
     for (const MonitorEvent& e : events) {
         char text[16];
-        if (TakesValueByte(e.code))
-            std::snprintf(text, sizeof text, " %u:%02X", e.code, e.value);
-        else
-            std::snprintf(text, sizeof text, " %u", e.code);
+        std::snprintf(text, sizeof text, TakesValueByte(e.code) ? " %u:%02X" : " %u", e.code,
+                      e.value);
         result.events += text;
         result.stamps.push_back(e.sample);
     }
@@ -237,19 +213,16 @@ TEST(BusMonitor, StopAndStartInsideAByteByBitCount) {
         {7, "11:0E", "11:0E", "13:0E", "13:0E"},
         {8, "12:B5", "16:B5", "14:B5", "15:B5"},
     };
+    // A START is followed by an address byte whatever came before it.
     for (const Row& row : rows) {
-        const std::string bits = "b" + std::string("10110101").substr(0, row.bits);
-        // A START is followed by an address byte whatever came before it.
-        const std::string next = " 40 a P";
-        const std::string afterStart = " 7:40 2";
+        const std::string bits = " b" + std::string("10110101").substr(0, row.bits);
+        const std::string stop = bits + " P", start = bits + " S 40 a P";
         ExpectEvents({
-            {("I S " + bits + " P").c_str(), ("0 5 1 " + std::string(row.addrStop)).c_str()},
-            {("I S A0 a " + bits + " P").c_str(),
-             ("0 5 1 7:A0 " + std::string(row.dataStop)).c_str()},
-            {("I S " + bits + " S" + next).c_str(),
-             ("0 5 1 " + std::string(row.addrStart) + afterStart).c_str()},
-            {("I S A0 a " + bits + " S" + next).c_str(),
-             ("0 5 1 7:A0 " + std::string(row.dataStart) + afterStart).c_str()},
+            {("I S" + stop).c_str(), ("0 5 1 " + std::string(row.addrStop)).c_str()},
+            {("I S A0 a" + stop).c_str(), ("0 5 1 7:A0 " + std::string(row.dataStop)).c_str()},
+            {("I S" + start).c_str(), ("0 5 1 " + std::string(row.addrStart) + " 7:40 2").c_str()},
+            {("I S A0 a" + start).c_str(),
+             ("0 5 1 7:A0 " + std::string(row.dataStart) + " 7:40 2").c_str()},
         });
     }
 }
@@ -289,22 +262,11 @@ TEST(BusMonitor, GlitchFilterDropsShortLevels) {
     EXPECT_EQ(Monitor(clean, filter), Monitor(clean));
 }
 
-TEST(BusMonitor, SamplesCoveringRoundsUp) {
-    struct Row {
-        std::uint64_t amount, unitsPerSecond, rate, samples;
-    };
-    const Row rows[] = {
-        {100, 1'000'000, 1'000'000, 100},
-        {100, 1'000'000, 2'500'000, 250},
-        {1, 1'000'000, 333'333, 1},
-        {0, 1'000'000, 8'000'000, 0},
-        {50, 1'000'000'000, 8'000'000, 1},
-        {3'000'000'000, 1'000'000, 10'000'000'000, 30'000'000'000'000},
-        {~0ull, 1'000'000, 10'000'000, ~0ull},
-    };
-    for (const Row& r : rows)
-        EXPECT_EQ(SamplesCovering(r.amount, r.unitsPerSecond, r.rate), r.samples)
-            << r.amount << " at " << r.rate;
+TEST(BusMonitor, SamplesCoveringRoundsUpWithoutOverflow) {
+    EXPECT_EQ(SamplesCovering(1, 1'000'000, 333'333), 1u);
+    EXPECT_EQ(SamplesCovering(50, 1'000'000'000, 8'000'000), 1u);
+    EXPECT_EQ(SamplesCovering(3'000'000'000, 1'000'000, 10'000'000'000), 30'000'000'000'000u);
+    EXPECT_EQ(SamplesCovering(~0ull, 1'000'000, 10'000'000), ~0ull);
 }
 
 } // namespace

@@ -42,10 +42,12 @@ std::vector<std::vector<std::string>> TabRows(const fs::path& path) {
     return rows;
 }
 
-std::string ReadText(const fs::path& path) {
-    std::ostringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
+Tokens ReadTokens(const fs::path& path) {
+    Tokens tokens;
+    std::ifstream in(path);
+    for (std::string word; in >> word;)
+        tokens.push_back(word);
+    return tokens;
 }
 
 Tokens Split(const std::string& text) {
@@ -56,65 +58,30 @@ Tokens Split(const std::string& text) {
     return tokens;
 }
 
-std::string Hex(std::uint8_t value) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", value);
-    return text;
-}
-
-std::string Address(std::uint8_t value) {
-    return (value & 1 ? "R" : "W") + Hex(static_cast<std::uint8_t>(value >> 1));
-}
-
-// The monitor's events in sigrok's terms; codes with no bus condition or byte of their own
-// (monitor on, missing START, bus idle) give none.
+// The monitor's events in sigrok's terms: the byte they carry, as an address (a) or data (d),
+// then the condition or ACK bit that ended it. Monitor on, missing START and bus idle give none;
+// data after a NAK is a byte whose value and ACK bit the module keeps back.
 void AddTokens(const MonitorEvent& e, Tokens& out) {
-    const auto two = [&out](std::string a, std::string b) {
-        out.push_back(std::move(a));
-        out.push_back(std::move(b));
-    };
-    switch (e.code) {
-    case TWI_START:
-        out.push_back("S");
-        break;
-    case TWI_RESTART:
-    case TWI_BAD_START:
-        out.push_back("Sr");
-        break;
-    case TWI_STOP:
-    case TWI_BAD_STOP:
-        out.push_back("P");
-        break;
-    case TWI_ADDR_ACK:
-        two(Address(e.value), "A");
-        break;
-    case TWI_ADDR_NAK:
-        two(Address(e.value), "N");
-        break;
-    case TWI_DATA_ACK:
-        two(Hex(e.value), "A");
-        break;
-    case TWI_DATA_NAK:
-        two(Hex(e.value), "N");
-        break;
-    case TWI_DATA_AFTER_NAK:
-        two("??", "?");
-        break; // a byte whose value the module keeps back
-    case TWI_ADDR_STOP:
-        two(Address(e.value), "P");
-        break;
-    case TWI_ADDR_RESTART:
-        two(Address(e.value), "Sr");
-        break;
-    case TWI_DATA_STOP:
-        two(Hex(e.value), "P");
-        break;
-    case TWI_DATA_RESTART:
-        two(Hex(e.value), "Sr");
-        break;
-    default:
-        break;
-    }
+    static const std::map<int, std::pair<char, std::string>> kTokens = {
+        {TWI_START, {0, "S"}},           {TWI_RESTART, {0, "Sr"}},
+        {TWI_BAD_START, {0, "Sr"}},      {TWI_STOP, {0, "P"}},
+        {TWI_BAD_STOP, {0, "P"}},        {TWI_ADDR_ACK, {'a', "A"}},
+        {TWI_ADDR_NAK, {'a', "N"}},      {TWI_DATA_ACK, {'d', "A"}},
+        {TWI_DATA_NAK, {'d', "N"}},      {TWI_ADDR_STOP, {'a', "P"}},
+        {TWI_ADDR_RESTART, {'a', "Sr"}}, {TWI_DATA_STOP, {'d', "P"}},
+        {TWI_DATA_RESTART, {'d', "Sr"}}, {TWI_DATA_AFTER_NAK, {'?', "?"}}};
+    const auto found = kTokens.find(e.code);
+    if (found == kTokens.end())
+        return;
+    const auto& [byte, then] = found->second;
+    char text[8];
+    if (byte == 'a')
+        std::snprintf(text, sizeof text, "%c%02X", e.value & 1 ? 'R' : 'W', e.value >> 1);
+    else
+        std::snprintf(text, sizeof text, byte == 'd' ? "%02X" : "??", e.value);
+    if (byte != 0)
+        out.push_back(text);
+    out.push_back(then);
 }
 
 Tokens MonitorTokens(const CaptureSource& source) {
@@ -166,8 +133,7 @@ TEST(SigrokAgreement, CapturesGiveSigroksSequenceButForTheListedDifferences) {
     ASSERT_GT(captures.size(), 80u);
     for (const auto& row : captures) {
         SCOPED_TRACE(row[0]);
-        const fs::path sigrok = kData / "sigrok" / fs::path(row[0]).stem().concat(".txt");
-        Tokens expected = Split(ReadText(sigrok));
+        Tokens expected = ReadTokens(kData / "sigrok" / fs::path(row[0]).stem().concat(".txt"));
         ApplyEdits(differences[row[0]], expected);
         differences.erase(row[0]);
         const Tokens actual = MonitorTokens({(kData / row[0]).string(), "", row[1], row[2], {}});

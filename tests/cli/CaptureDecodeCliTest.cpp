@@ -104,13 +104,12 @@ TEST(CaptureDecodeCli, BadCapturesAndOptionsFailWithStatus2AndLeaveOutAlone) {
         {{"--raw", "--scl", "SCL", sr}, "--raw input is the module's byte stream"},
         {{"--sda", "SDA", WIRELOG_DEMO_FILE}, "not a logic capture"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.message);
-        auto args = row.args;
+    for (auto [args, message] : rows) {
+        SCOPED_TRACE(message);
         args.insert(args.begin(), {"-o", out.string()});
         const auto run = Decode(args);
         EXPECT_EQ(run.status, 2);
-        EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
         EXPECT_EQ(ReadFile(out), "kept\r\n");
     }
     fs::remove_all(dir);
@@ -125,23 +124,15 @@ TEST(ProgressMeter, ShowsOnATerminalOnlyAfterTwoSeconds) {
     char* text = nullptr;
     std::size_t length = 0;
     std::FILE* to = open_memstream(&text, &length);
-    {
-        cli::ProgressMeter quiet(to, false, [&] { return now; });
-        now = 10;
-        quiet.Update(0.5);
-    }
-    now = 0;
-    {
-        cli::ProgressMeter meter(to, true, [&] { return now; });
-        meter.Update(0.1);
-        now = 1.9;
-        meter.Update(0.2);
-        now = 2.0;
-        meter.Update(0.25);
-        now = 2.1;
-        meter.Update(0.3); // too soon after the last
-        now = 2.5;
-        meter.Update(1.0);
+    for (const bool terminal : {false, true}) {
+        cli::ProgressMeter meter(to, terminal, [&] { return now; });
+        // At 2.1 s it is too soon after the last showing.
+        for (const auto& [seconds, done] :
+             {std::pair{0.0, 0.1}, {1.9, 0.2}, {2.0, 0.25}, {2.1, 0.3}, {2.5, 1.0}}) {
+            now = seconds;
+            meter.Update(done);
+        }
+        now = 0;
     }
     std::fclose(to);
     EXPECT_EQ(std::string(text, length), "\rwirelog-cli decode:  25%\rwirelog-cli decode: 100%\n");
