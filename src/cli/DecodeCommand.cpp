@@ -1,16 +1,22 @@
 // SPDX-License-Identifier: MIT
 // wirelog-cli decode: a recorded module byte stream to the analyzer's log file.
 #include "batchfile/TimedBatchFile.h"
+#include "busmonitor/CaptureMonitor.h"
+#include "cli/CaptureDecode.h"
 #include "cli/Commands.h"
 #include "cli/FileNames.h"
 #include "cli/ExitCodes.h"
 #include "cli/LogPipeline.h"
+#include "cli/ProgressMeter.h"
 #include "decode/OutputFile.h"
 #include "events/EventBuffer.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,13 +38,20 @@ constexpr std::size_t kLargestRead = 32'764;
 
 // Time stamps of timed batches are microseconds: 1000 ticks per millisecond.
 constexpr double kMicrosecondTicksPerMs = 1000.0;
+constexpr std::uint64_t kMicrosecondTicksPerSecond = 1'000'000;
+
+// Enough of a file's start to find its first line that is not a comment.
+constexpr std::size_t kSniffBytes = 4096;
 
 constexpr std::string_view kHelp =
     R"(usage: wirelog-cli decode [--raw] [-o OUT] [INPUT]
+       wirelog-cli decode [--scl CH] [--sda CH] [--idle-us N] [--glitch-ns N]
+                          [--format sr|vcd|csv] [-o OUT] CAPTURE
 
-Turns a recorded capture-module byte stream into the analyzer's log, byte for
-byte as the window's Save Log writes it: one line per log entry, CR LF after
-every line, an empty line before each event that begins a transaction.
+Turns a recorded capture-module byte stream, or a logic-analyzer capture of an
+I2C bus, into the analyzer's log, byte for byte as the window's Save Log
+writes it: one line per log entry, CR LF after every line, an empty line
+before each event that begins a transaction.
 
   INPUT              the recording; standard input when absent or "-"
   -o, --output OUT   write the log to OUT instead of standard output. OUT is
@@ -47,7 +60,22 @@ every line, an empty line before each event that begins a transaction.
   --raw              INPUT is the module's raw byte stream rather than timed
                      read batches; it is cut into reads of at most 32764
                      bytes, all stamped 0, so no START shows a gap
+  --timestamps       start every non-empty line with its event's time in
+                     seconds since the capture began (9 decimals) and a blank
   -h, --help         show this text
+
+Logic captures (sigrok session .sr, VCD, CSV with a time column in seconds)
+are recognised by their content and classified by the bus monitor as the
+capture module does (docs/busmonitor.md); every event is stamped with the
+sample of the edge that decided it.
+  --scl CH, --sda CH the two lines, by channel name (exact, then ignoring
+                     case) or 0-based index; default: channels SCL and SDA
+  --idle-us N        both lines high this many microseconds make the idle
+                     bus the monitor waits for at the start (default 100)
+  --glitch-ns N      a level counts only once it has held N nanoseconds
+                     (default 0: every change counts)
+  --format F         read INPUT as F (sr, vcd or csv) instead of probing it;
+                     needed for a capture on standard input
 
 Timed read batches (the default input), one read of the module per line:
     <time-stamp> <hex byte> <hex byte> ...
@@ -63,14 +91,18 @@ A capture holds at most 999,999 events; as in the window, later events are
 neither stored nor shown (a note on standard error says how much was left out).
 
 Exit status: 0 on success; 1 when the log cannot be written (OUT or standard
-output); 2 on bad usage, bad input (the message names the line and what is
-wrong) or an unreadable INPUT. On failure nothing is written to standard output
-and OUT is neither created nor changed.
+output); 2 on bad usage, bad input (the message names the file or line and what
+is wrong), an unreadable INPUT or a capture file that cannot be decoded. On
+failure nothing is written to standard output and OUT is neither created nor
+changed.
 )";
 
 struct Options {
     bool raw = false;
     bool help = false;
+    bool timestamps = false;
+    // Logic captures only.
+    std::optional<std::string> scl, sda, format, idleUs, glitchNs;
     std::optional<std::string> input;  // none or "-": standard input
     std::optional<std::string> output; // none or "-": standard output
 };
@@ -85,15 +117,66 @@ int UsageError(const std::string& message) {
     return kExitUsage;
 }
 
+// The options of logic captures that take a value, "--name VALUE" or "--name=VALUE".
+std::optional<std::string>* CaptureOption(Options& options, std::string_view name) {
+    if (name == "--scl")
+        return &options.scl;
+    if (name == "--sda")
+        return &options.sda;
+    if (name == "--format")
+        return &options.format;
+    if (name == "--idle-us")
+        return &options.idleUs;
+    if (name == "--glitch-ns")
+        return &options.glitchNs;
+    return nullptr;
+}
+
+bool IsCount(const std::string& text, std::uint64_t& value) {
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value);
+    return !text.empty() && result.ec == std::errc{} && result.ptr == end;
+}
+
+bool AnyCaptureOption(const Options& options) {
+    return options.scl || options.sda || options.format || options.idleUs || options.glitchNs;
+}
+
+std::optional<std::string> CheckCaptureOptions(const Options& options) {
+    std::uint64_t ignored = 0;
+    if (options.idleUs && !IsCount(*options.idleUs, ignored))
+        return "--idle-us needs a whole number of microseconds (got '" + *options.idleUs + "')";
+    if (options.glitchNs && !IsCount(*options.glitchNs, ignored))
+        return "--glitch-ns needs a whole number of nanoseconds (got '" + *options.glitchNs + "')";
+    if (options.format && *options.format != "sr" && *options.format != "vcd" &&
+        *options.format != "csv")
+        return "unknown capture format '" + *options.format + "' (sr, vcd or csv)";
+    if (options.raw && AnyCaptureOption(options))
+        return "--raw input is the module's byte stream; --scl, --sda, --idle-us, --glitch-ns "
+               "and --format are for logic captures";
+    return std::nullopt;
+}
+
 // Returns an error message, or nothing when the arguments are sound.
 std::optional<std::string> ParseArguments(int argc, char** argv, Options& options) {
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        const std::string_view name = arg.substr(0, arg.find('='));
         if (!optionsEnded && (arg == "-h" || arg == "--help")) {
             options.help = true;
         } else if (!optionsEnded && arg == "--raw") {
             options.raw = true;
+        } else if (!optionsEnded && arg == "--timestamps") {
+            options.timestamps = true;
+        } else if (auto* value = optionsEnded ? nullptr : CaptureOption(options, name)) {
+            if (name.size() < arg.size()) {
+                *value = std::string(arg.substr(name.size() + 1));
+            } else if (i + 1 == argc) {
+                return "option '" + std::string(arg) + "' needs a value";
+            } else {
+                *value = argv[++i];
+            }
         } else if (!optionsEnded && (arg == "-o" || arg == "--output")) {
             if (i + 1 == argc)
                 return "option '" + std::string(arg) + "' needs a file name";
@@ -113,7 +196,7 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Options& option
     }
     if (options.output && options.output->empty())
         return "the output file name is empty";
-    return std::nullopt;
+    return CheckCaptureOptions(options);
 }
 
 // The recording, read in blocks through stdio for a file and standard input alike, so a read
@@ -177,6 +260,14 @@ public:
     const std::string& name() const {
         return name_;
     }
+    // The first `count` bytes of a file that can be read twice; the next Read starts over.
+    std::string Peek(std::size_t count) {
+        std::string head(count, '\0');
+        head.resize(std::fread(head.data(), 1, count, file_));
+        std::clearerr(file_);
+        std::fseek(file_, 0, SEEK_SET);
+        return head;
+    }
 
 private:
     std::FILE* file_ = nullptr;
@@ -237,6 +328,75 @@ void NoteLostInput(const LogPipeline& pipeline) {
                  static_cast<unsigned long long>(pipeline.droppedBytes()));
 }
 
+// Decodes into the log and writes it to OUT or standard output, all or nothing.
+int WriteLog(const Options& options, double ticksPerMs, std::uint64_t ticksPerSecond,
+             const std::function<std::optional<std::string>(LogPipeline&, bool&)>& decode) {
+    std::string error;
+    const std::string target = options.output.value_or("-");
+    const std::string targetName = target == "-" ? "standard output" : "'" + target + "'";
+    OutputFile output;
+    if (!output.Open(PathFromUtf8(target), error)) {
+        Fail("cannot write " + targetName + ": " + error);
+        return kExitFailure;
+    }
+
+    LogPipeline pipeline(ticksPerMs,
+                         [&output](std::string_view bytes) { return output.Write(bytes); });
+    if (options.timestamps)
+        pipeline.stampLines(ticksPerSecond);
+    bool sinkFailed = false;
+    if (const auto problem = decode(pipeline, sinkFailed)) {
+        Fail(*problem);
+        return kExitUsage;
+    }
+    // A failed sink is reported by Commit(), which knows why the write failed.
+    if (!sinkFailed)
+        pipeline.finish();
+    if (!output.Commit(error)) {
+        Fail("cannot write " + targetName + ": " + error);
+        return kExitFailure;
+    }
+    NoteLostInput(pipeline);
+    return kExitOk;
+}
+
+// A regular file whose start is no timed-batch text is a logic capture; standard input and
+// other files that cannot be read twice are captures only when --format says so.
+bool IsCapture(const Options& options, Input& input) {
+    if (options.format)
+        return true;
+    std::error_code ec;
+    if (options.raw || !options.input || *options.input == "-" ||
+        !std::filesystem::is_regular_file(*options.input, ec))
+        return false;
+    return !LooksLikeTimedBatches(input.Peek(kSniffBytes));
+}
+
+int DecodeCaptureFile(const Options& options) {
+    CaptureSource source;
+    source.path = options.input.value_or("-");
+    source.format = options.format.value_or("");
+    source.scl = options.scl.value_or(source.scl);
+    source.sda = options.sda.value_or(source.sda);
+    if (options.idleUs)
+        IsCount(*options.idleUs, source.monitor.idleMicroseconds);
+    if (options.glitchNs)
+        IsCount(*options.glitchNs, source.monitor.glitchNanoseconds);
+    std::unique_ptr<CaptureMonitor> capture;
+    try {
+        capture = std::make_unique<CaptureMonitor>(source);
+    } catch (const CaptureError& error) {
+        Fail(error.what());
+        return kExitUsage;
+    }
+    const std::uint64_t rate = capture->SampleRate();
+    return WriteLog(options, static_cast<double>(rate) / 1000.0, rate,
+                    [&](LogPipeline& pipeline, bool& sinkFailed) {
+                        ProgressMeter progress = StandardErrorProgress();
+                        return DecodeCapture(*capture, pipeline, progress, sinkFailed);
+                    });
+}
+
 } // namespace
 
 int RunDecode(int argc, char** argv) {
@@ -254,30 +414,16 @@ int RunDecode(int argc, char** argv) {
         Fail(error);
         return kExitUsage;
     }
-    const std::string target = options.output.value_or("-");
-    const std::string targetName = target == "-" ? "standard output" : "'" + target + "'";
-    OutputFile output;
-    if (!output.Open(PathFromUtf8(target), error)) {
-        Fail("cannot write " + targetName + ": " + error);
-        return kExitFailure;
-    }
-
-    LogPipeline pipeline(kMicrosecondTicksPerMs,
-                         [&output](std::string_view bytes) { return output.Write(bytes); });
-    bool sinkFailed = false;
-    if (const auto problem = DecodeInput(options, input, pipeline, sinkFailed)) {
-        Fail(*problem);
-        return kExitUsage;
-    }
-    // A failed sink is reported by Commit(), which knows why the write failed.
-    if (!sinkFailed)
-        pipeline.finish();
-    if (!output.Commit(error)) {
-        Fail("cannot write " + targetName + ": " + error);
-        return kExitFailure;
-    }
-    NoteLostInput(pipeline);
-    return kExitOk;
+    if (IsCapture(options, input))
+        return DecodeCaptureFile(options);
+    if (AnyCaptureOption(options))
+        return UsageError(input.name() +
+                          " holds timed read batches, not a logic capture; --scl, --sda, "
+                          "--idle-us and --glitch-ns are for captures (--format forces one)");
+    return WriteLog(options, kMicrosecondTicksPerMs, kMicrosecondTicksPerSecond,
+                    [&](LogPipeline& pipeline, bool& sinkFailed) {
+                        return DecodeInput(options, input, pipeline, sinkFailed);
+                    });
 }
 
 } // namespace Wirelog::cli

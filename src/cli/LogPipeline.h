@@ -23,9 +23,18 @@ public:
     // the decoder are the program's single ones).
     LogPipeline(double ticksPerMillisecond, Sink sink);
 
+    // From now on every non-empty line starts with its event's time in seconds since the
+    // capture began (`ticksPerSecond` of the event's time stamp), 9 decimals, and one blank.
+    void stampLines(std::uint64_t ticksPerSecond) { stampTicksPerSecond_ = ticksPerSecond; }
+
     // One read of the module: frames it into the buffer, stamped `timer`, then drains the buffer
     // into lines, as the window's log refresh does after every read. False once the sink failed.
     bool addRead(std::int64_t timer, const std::uint8_t* bytes, std::size_t count);
+
+    // addRead in two halves, for a caller with many small reads at once: frameRead frames one
+    // into the buffer, drain turns everything framed into lines (false once the sink failed).
+    void frameRead(std::int64_t timer, const std::uint8_t* bytes, std::size_t count);
+    bool drain();
 
     // Hands over the lines still held. False if the sink failed.
     bool finish();
@@ -40,11 +49,13 @@ public:
 
 private:
     bool flush();
+    void drainStamped();
 
     Sink sink_;
     LogLines lines_;
     PendingCode pending_;
     std::uint64_t droppedBytes_ = 0;
+    std::uint64_t stampTicksPerSecond_ = 0; // 0: no time stamps
     bool sinkFailed_ = false;
 };
 

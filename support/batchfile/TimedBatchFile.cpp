@@ -277,4 +277,17 @@ void AppendTimedBatchLine(std::string& out, std::uint64_t timeStamp,
     out += '\n';
 }
 
+bool LooksLikeTimedBatches(std::string_view head) {
+    while (!head.empty()) {
+        const std::size_t end = head.find('\n');
+        const std::string_view line = head.substr(0, end);
+        head = end == std::string_view::npos ? std::string_view{} : head.substr(end + 1);
+        const std::size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string_view::npos || line[first] == '#')
+            continue;
+        return line[first] >= '0' && line[first] <= '9' && line.find(',') == std::string_view::npos;
+    }
+    return true;
+}
+
 } // namespace Wirelog

@@ -46,6 +46,11 @@ struct BatchParseError {
     std::string describe() const;
 };
 
+// True when the start of a file reads as timed read batches: its first line that is neither
+// blank nor a '#' comment begins with a decimal digit and has no comma (no logic-capture
+// format starts so). A start of nothing but comments counts as batches.
+bool LooksLikeTimedBatches(std::string_view head);
+
 // One read batch: a time stamp and the bytes that read returned (possibly none).
 struct TimedBatch {
     std::uint64_t timeStamp = 0;

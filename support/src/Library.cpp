@@ -11,6 +11,8 @@
 #include "wirelog_ext.h"
 #include "wirelog_sim.h"
 
+#include "busmonitor/CaptureMonitor.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -146,9 +148,13 @@ private:
             return std::nullopt;
         }
         SimSet set{config->hideHardware, {}};
-        for (const SimDeviceConfig& device : config->devices) {
+        for (SimDeviceConfig device : config->devices) {
             std::shared_ptr<const std::vector<TimedBatch>> replay;
-            if (device.stream == StreamKind::Replay) {
+            if (device.stream == StreamKind::Replay && !IsTimedBatchFile(device.file)) {
+                if (!CheckCapture(device, problem)) {
+                    return std::nullopt;
+                }
+            } else if (device.stream == StreamKind::Replay) {
                 replay = LoadReplayFile(device.file, problem);
                 if (!replay) {
                     return std::nullopt;
@@ -157,6 +163,26 @@ private:
             set.second.push_back(std::make_shared<SimDevice>(device, std::move(replay)));
         }
         return set;
+    }
+
+    // A logic capture to replay through the bus monitor: its lines are settled and the file
+    // is opened once now, so a bad one is reported at once rather than at the start command.
+    static bool CheckCapture(SimDeviceConfig& device, std::string& problem) {
+        const auto line = [](const std::optional<std::string>& given, const char* variable,
+                             const char* fallback) {
+            const char* text = std::getenv(variable);
+            return given.value_or(text != nullptr && *text != '\0' ? text : fallback);
+        };
+        device.stream = StreamKind::Capture;
+        device.scl = line(device.scl, "WIRELOG_SIM_SCL", "SCL");
+        device.sda = line(device.sda, "WIRELOG_SIM_SDA", "SDA");
+        try {
+            CaptureMonitor check({device.file, "", *device.scl, *device.sda, {}});
+        } catch (const CaptureError& error) {
+            problem = error.what();
+            return false;
+        }
+        return true;
     }
 
     void RefreshLocked() {

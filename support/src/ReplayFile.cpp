@@ -5,6 +5,14 @@
 
 namespace Wirelog::d2xx {
 
+bool IsTimedBatchFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string head(4096, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    return LooksLikeTimedBatches(head);
+}
+
 std::shared_ptr<const std::vector<TimedBatch>> LoadReplayFile(const std::string& path,
                                                               std::string& problem) {
     std::ifstream in(path, std::ios::binary);

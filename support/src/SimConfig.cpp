@@ -83,6 +83,10 @@ bool ApplyDeviceKey(std::string_view key, std::string_view value, SimDeviceConfi
     } else if (key == "file") {
         device.file = value;
         device.stream = StreamKind::Replay;
+    } else if (key == "scl") {
+        device.scl = value;
+    } else if (key == "sda") {
+        device.sda = value;
     } else if (key == "rate") {
         // Up to 1 GB/s: far beyond any module, and the pacing arithmetic stays within 64 bits.
         return ParseNumber(value, device.bytesPerSecond) && device.bytesPerSecond > 0 &&

@@ -11,7 +11,9 @@
 namespace Wirelog::d2xx {
 
 enum class ReadFault { None, Fail, Half, Zero, Block };
-enum class StreamKind { Demo, Idle, Replay };
+// Replay: a recorded byte stream (timed batches) or, when the file is a logic capture,
+// Capture: the capture through the bus monitor.
+enum class StreamKind { Demo, Idle, Replay, Capture };
 
 struct SimFaults {
     bool openFails = false;
@@ -26,6 +28,9 @@ struct SimDeviceConfig {
     std::string serial;
     StreamKind stream = StreamKind::Demo;
     std::string file;
+    // The capture's two lines (channel name or index); unset: WIRELOG_SIM_SCL/_SDA, then
+    // the channels named SCL and SDA.
+    std::optional<std::string> scl, sda;
     std::uint64_t bytesPerSecond = 0; // 0: the stream's own times
     SimFaults faults;
 };

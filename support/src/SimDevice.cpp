@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "SimDevice.h"
 
+#include "CaptureSchedule.h"
 #include "events/EventCodes.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <utility>
 
@@ -245,8 +247,9 @@ void SimDevice::StartStreamLocked(Clock::time_point now) {
     streamStart_ = now;
     lookahead_ = false;
     schedule_ = MakeSchedule();
-    // A recorded capture already holds the module's own code 0.
-    if (config_.stream != StreamKind::Replay) {
+    // A recorded stream already holds the module's own code 0, and the bus monitor sends its
+    // own.
+    if (config_.stream != StreamKind::Replay && config_.stream != StreamKind::Capture) {
         EmitLocked(&kMonitorOn, 1);
     }
 }
@@ -258,11 +261,27 @@ std::unique_ptr<ByteSchedule> SimDevice::MakeSchedule() const {
     } else if (config_.stream == StreamKind::Replay) {
         schedule = std::make_unique<ReplaySchedule>(
             replay_ ? replay_ : std::make_shared<const std::vector<TimedBatch>>());
+    } else if (config_.stream == StreamKind::Capture) {
+        schedule = MakeCaptureSchedule();
     }
     if (schedule && config_.bytesPerSecond > 0) {
         schedule = std::make_unique<PacedSchedule>(std::move(schedule), config_.bytesPerSecond);
     }
     return schedule;
+}
+
+std::unique_ptr<ByteSchedule> SimDevice::MakeCaptureSchedule() const {
+    CaptureSource source;
+    source.path = config_.file;
+    source.scl = config_.scl.value_or(source.scl);
+    source.sda = config_.sda.value_or(source.sda);
+    try {
+        return std::make_unique<CaptureSchedule>(source);
+    } catch (const CaptureError& error) {
+        // Checked when the device was made; a file spoilt since gives a module that stays silent.
+        std::fprintf(stderr, "WIRELOG_SIM: %s\n", error.what());
+        return nullptr;
+    }
 }
 
 SimDevice::Clock::time_point SimDevice::PumpLocked(Clock::time_point now) {

@@ -50,6 +50,7 @@ private:
     void CommandByteLocked(std::uint8_t byte);
     void VanishLocked();
     std::unique_ptr<ByteSchedule> MakeSchedule() const;
+    std::unique_ptr<ByteSchedule> MakeCaptureSchedule() const;
     FT_STATUS ReadWaitingLocked(std::unique_lock<std::mutex>& lock, std::uint64_t session,
                                 DWORD count);
 

@@ -82,6 +82,33 @@ TEST_F(SimModule, ReplayGivesTheFileBytesNoEarlierThanTheirStamps) {
     EXPECT_NE(lib.WirelogSim_Configure("hw:off;dev:stream=replay"), 0) << "replay without a file";
 }
 
+TEST_F(SimModule, LogicCaptureReplaysThroughTheBusMonitorAtItsPace) {
+    // A Wii Nunchuk's first write, sampled at 1 MHz: the bus idle at 100 us, the START at
+    // 645.807 ms, the STOP at 646.743 ms.
+    const std::string capture = WIRELOG_CAPTURE_DATA "/wii_nunchuk_init.sr";
+    Configure(capture);
+    const FT_HANDLE handle = OpenDevice(0);
+    const auto started = Clock::now();
+    Write(handle, kStart);
+    Bytes got;
+    ASSERT_TRUE(WaitFor([&] {
+        const Bytes more = ReadQueued(handle);
+        got.insert(got.end(), more.begin(), more.end());
+        return got.size() >= 10;
+    }));
+    EXPECT_GE(Clock::now() - started, 646ms) << "the STOP came before its time";
+    EXPECT_EQ(got, (Bytes{0x00, 0x05, 0x01, 0x07, 0xA4, 0x09, 0x40, 0x09, 0x00, 0x02}));
+    EXPECT_EQ(Stats(0).events_emitted, 7u);
+
+    // The lines by option or environment; a line the capture lacks gives no device.
+    EXPECT_EQ(lib.WirelogSim_Configure(("hw:off;dev:file=" + capture + ",scl=0,sda=sda").c_str()),
+              0);
+    EXPECT_NE(lib.WirelogSim_Configure(("hw:off;dev:file=" + capture + ",scl=CLK").c_str()), 0);
+    setenv("WIRELOG_SIM_SDA", "DATA", 1);
+    EXPECT_NE(lib.WirelogSim_Configure(capture.c_str()), 0);
+    unsetenv("WIRELOG_SIM_SDA");
+}
+
 TEST_F(SimModule, FaultsFailOrShortenCallsWithoutLosingBytes) {
     const Bytes sent = {0x01, 0x07, 0xA0, 0x09, 0x11, 0x02};
     const struct {
