@@ -26,6 +26,8 @@ struct BusLevels {
     std::uint64_t sample; // counted from the capture's first sample
     bool scl;
     bool sda;
+
+    friend bool operator==(const BusLevels&, const BusLevels&) = default;
 };
 
 struct CaptureInfo {
@@ -44,8 +46,10 @@ public:
     virtual void SelectChannels(std::size_t scl, std::size_t sda) = 0;
 
     // Replaces `out` with the next level changes, in increasing sample order. The first entry
-    // of the first block gives the levels at sample 0. Returns false once the capture is
-    // exhausted (and `out` is then empty). Throws CaptureError for a truncated or corrupt file.
+    // of the first block gives the levels at sample 0; every later entry differs from the one
+    // before it in SCL or SDA. Returns false once the capture is exhausted (and `out` is then
+    // empty); while it returns true, `out` holds at least one change. Throws CaptureError for a
+    // truncated or corrupt file. Without SelectChannels, channels 0 and 1 are read.
     virtual bool Read(std::vector<BusLevels>& out) = 0;
 
     // The sample just past the last one read so far: the capture's length once Read returned

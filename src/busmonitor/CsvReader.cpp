@@ -1,0 +1,311 @@
+// SPDX-License-Identifier: MIT
+// Digital CSV exports: a header row, then one row per sample or per change, each channel a
+// column of 0 and 1. Lines starting with ';' or '#' are comments, as sigrok writes them.
+//
+// The time column is the first whose name starts with "time" ("Time [s]", "Time(s)", "time
+// [us]": seconds unless a unit is given) or is one of sigrok's unit names ("nanoseconds",
+// "microseconds", ..., "samples"). Times count from the first row, which is sample 0: exports
+// often start at the trigger or, like sigrok's, one period in. With no time column every row is
+// the next sample.
+//
+// The sample rate: the one a sigrok "; Samplerate:" comment gives, so a sigrok export keeps its
+// capture's sample numbers; otherwise 1 GHz, which holds nanosecond times (all the precision
+// these exports carry) exactly. A time between grid points is rounded to the nearest.
+#include "busmonitor/CaptureFormats.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace Wirelog::CaptureFormats {
+namespace {
+
+constexpr std::size_t kChangesPerBlock = 64 * 1024;
+constexpr std::uint64_t kDefaultRate = 1'000'000'000;
+constexpr int kTimeInSamples = -1;
+
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    }
+    return lower;
+}
+
+std::string FormatTime(double time) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.12g", time);
+    return text;
+}
+
+std::string_view Unquote(std::string_view field) {
+    field = Trim(field);
+    if (field.size() >= 2 && field.front() == '"' && field.back() == '"') {
+        field = field.substr(1, field.size() - 2);
+    }
+    return field;
+}
+
+// Decimal places per second of a time unit's name, kTimeInSamples for "samples"; empty when
+// the name is no unit.
+std::optional<int> UnitDigits(std::string_view unit) {
+    constexpr std::pair<std::string_view, int> kUnits[] = {
+        {"s", 0},           {"seconds", 0},   {"ms", 3},           {"milliseconds", 3},
+        {"us", 6},          {"\xc2\xb5s", 6}, {"microseconds", 6}, {"ns", 9},
+        {"nanoseconds", 9}, {"ps", 12},       {"picoseconds", 12}, {"samples", kTimeInSamples},
+    };
+    for (const auto& [name, digits] : kUnits) {
+        if (unit == name) {
+            return digits;
+        }
+    }
+    return std::nullopt;
+}
+
+// The unit of a time column's name, empty when the column is no time column.
+std::optional<int> TimeColumnUnit(std::string_view name, const std::string& path) {
+    const std::string lower = Lower(name);
+    if (!lower.starts_with("time")) {
+        return UnitDigits(lower);
+    }
+    const std::size_t open = lower.find_first_of("[(");
+    if (open == std::string::npos) {
+        return 0;
+    }
+    const std::size_t close = lower.find_first_of("])", open);
+    const auto digits =
+        UnitDigits(Trim(std::string_view(lower).substr(open + 1, close - open - 1)));
+    if (!digits) {
+        Fail(path, "time column '" + std::string(name) + "' has a unit this reader does not know");
+    }
+    return digits;
+}
+
+void SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
+    fields.clear();
+    for (std::size_t start = 0;;) {
+        const std::size_t comma = line.find(',', start);
+        fields.push_back(Unquote(line.substr(start, comma - start)));
+        if (comma == std::string_view::npos) {
+            return;
+        }
+        start = comma + 1;
+    }
+}
+
+class CsvReader final : public CaptureReader {
+public:
+    explicit CsvReader(InputFile&& file) : file_(std::move(file)) {
+        info_.format = "csv";
+        ReadHeader();
+    }
+
+    const CaptureInfo& Info() const override { return info_; }
+
+    void SelectChannels(std::size_t scl, std::size_t sda) override {
+        if (scl >= columns_.size() || sda >= columns_.size()) {
+            file_.Fail("has no channel " + std::to_string(std::max(scl, sda)));
+        }
+        scl_ = scl;
+        sda_ = sda;
+        selected_ = true;
+    }
+
+    bool Read(std::vector<BusLevels>& out) override {
+        out.clear();
+        if (!selected_) {
+            SelectChannels(0, columns_.size() > 1 ? 1 : 0);
+        }
+        while (out.size() < kChangesPerBlock && !done_) {
+            if (!ReadRow(out)) {
+                Finish(out);
+            }
+        }
+        return !out.empty();
+    }
+
+    std::uint64_t EndSample() const override { return collector_.EndSample(); }
+    double Progress() const override { return file_.Progress(); }
+
+private:
+    void ReadHeader() {
+        while (file_.ReadLine(line_)) {
+            const std::string_view text = Trim(line_);
+            if (text.starts_with(';') || text.starts_with('#')) {
+                ReadComment(Trim(text.substr(1)));
+            } else if (!text.empty()) {
+                ReadColumns(text);
+                ChooseSampleRate();
+                return;
+            }
+        }
+        file_.Fail("has no header row");
+    }
+
+    // sigrok's comments give the sample rate and, when the header only says "logic", the
+    // channel names.
+    void ReadComment(std::string_view text) {
+        if (text.starts_with("Samplerate:")) {
+            const std::string_view value = Trim(text.substr(11));
+            commentRate_ = ParseSampleRate(value);
+            if (!commentRate_) {
+                file_.Fail("sample rate '" + std::string(value) + "' is not a rate above 0");
+            }
+        } else if (text.starts_with("Channels") && text.find(':') != std::string_view::npos) {
+            SplitFields(text.substr(text.find(':') + 1), fields_);
+            commentNames_.assign(fields_.begin(), fields_.end());
+        }
+    }
+
+    void ReadColumns(std::string_view header) {
+        std::vector<std::string_view>& fields = fields_;
+        SplitFields(header, fields);
+        if (fields.size() > kMaxChannels) {
+            file_.Fail("has more than " + std::to_string(kMaxChannels) + " columns");
+        }
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            const std::optional<int> unit =
+                timeColumn_ ? std::nullopt : TimeColumnUnit(fields[i], file_.Path());
+            if (unit) {
+                timeColumn_ = i;
+                timeDigits_ = *unit;
+                continue;
+            }
+            columns_.push_back(i);
+            info_.channels.emplace_back(fields[i]);
+        }
+        if (columns_.empty()) {
+            file_.Fail("has no channel column");
+        }
+        const bool unnamed = std::all_of(info_.channels.begin(), info_.channels.end(),
+                                         [](const std::string& name) { return name == "logic"; });
+        if (unnamed && commentNames_.size() == info_.channels.size()) {
+            info_.channels = commentNames_;
+        }
+    }
+
+    void ChooseSampleRate() {
+        if (commentRate_) {
+            info_.sampleRate = *commentRate_;
+        } else if (!timeColumn_ || timeDigits_ == kTimeInSamples) {
+            file_.Fail(std::string(timeColumn_ ? "gives times in samples" : "has no time column") +
+                       " and no sample rate");
+        } else {
+            info_.sampleRate = kDefaultRate;
+        }
+        samplesPerUnit_ = timeDigits_ == kTimeInSamples
+                              ? 1.0
+                              : static_cast<double>(info_.sampleRate) / std::pow(10.0, timeDigits_);
+    }
+
+    bool ReadRow(std::vector<BusLevels>& out) {
+        while (file_.ReadLine(line_)) {
+            const std::string_view text = Trim(line_);
+            if (text.empty() || text.starts_with(';') || text.starts_with('#')) {
+                continue;
+            }
+            SplitFields(text, fields_);
+            const std::size_t needed =
+                std::max({columns_[scl_], columns_[sda_], timeColumn_.value_or(0)}) + 1;
+            if (fields_.size() < needed) {
+                Fail(std::to_string(fields_.size()) + " fields where the header has " +
+                     std::to_string(needed) + " or more");
+            }
+            collector_.Observe(RowSample(), Level(columns_[scl_]), Level(columns_[sda_]), out);
+            ++rows_;
+            return true;
+        }
+        return false;
+    }
+
+    std::uint64_t RowSample() {
+        if (!timeColumn_) {
+            return rows_;
+        }
+        const std::string_view field = fields_[*timeColumn_];
+        double time = 0;
+        const auto [stop, error] = std::from_chars(field.data(), field.data() + field.size(), time);
+        if (field.empty() || error != std::errc() || stop != field.data() + field.size() ||
+            !std::isfinite(time)) {
+            Fail("time '" + std::string(field.substr(0, 40)) + "' is not a number");
+        }
+        if (rows_ == 0) {
+            firstTime_ = lastTime_ = time;
+        }
+        if (time < lastTime_) {
+            Fail("time goes backwards (" + std::string(field.substr(0, 40)) + " after " +
+                 FormatTime(lastTime_) + ")");
+        }
+        lastTime_ = time;
+        const double sample = std::round((time - firstTime_) * samplesPerUnit_);
+        if (sample >= 1.8e19) {
+            Fail("time " + std::string(field.substr(0, 40)) + " is too far from the first row's");
+        }
+        return static_cast<std::uint64_t>(sample);
+    }
+
+    bool Level(std::size_t column) {
+        const std::string_view field = fields_[column];
+        if (field != "0" && field != "1") {
+            Fail("'" + std::string(field.substr(0, 40)) + "' in column " +
+                 std::to_string(column + 1) + " is not 0 or 1");
+        }
+        return field == "1";
+    }
+
+    void Finish(std::vector<BusLevels>& out) {
+        done_ = true;
+        if (rows_ == 0) {
+            file_.Fail("has no samples after its header");
+        }
+        collector_.Flush(out);
+    }
+
+    // A problem of the row just read.
+    [[noreturn]] void Fail(const std::string& problem) const {
+        file_.Fail("line " + std::to_string(file_.Line() - 1) + ": " + problem);
+    }
+
+    InputFile file_;
+    CaptureInfo info_;
+    std::string line_;
+    std::vector<std::string_view> fields_;
+    std::optional<std::uint64_t> commentRate_;
+    std::vector<std::string> commentNames_;
+    std::optional<std::size_t> timeColumn_;
+    int timeDigits_ = 0;
+    double samplesPerUnit_ = 1.0;
+    std::vector<std::size_t> columns_; // the file's column of each channel
+    std::size_t scl_ = 0;
+    std::size_t sda_ = 1;
+    bool selected_ = false;
+    std::uint64_t rows_ = 0;
+    double firstTime_ = 0;
+    double lastTime_ = 0;
+    ChangeCollector collector_;
+    bool done_ = false;
+};
+
+} // namespace
+
+bool LooksLikeCsv(std::string_view head) {
+    if (head.find('\0') != std::string_view::npos) {
+        return false;
+    }
+    while (!head.empty()) {
+        const std::size_t newline = head.find('\n');
+        const std::string_view line = Trim(head.substr(0, newline));
+        if (!line.empty() && !line.starts_with(';') && !line.starts_with('#')) {
+            return line.find(',') != std::string_view::npos;
+        }
+        head.remove_prefix(newline == std::string_view::npos ? head.size() : newline + 1);
+    }
+    return false;
+}
+
+std::unique_ptr<CaptureReader> OpenCsv(InputFile&& file) {
+    return std::make_unique<CsvReader>(std::move(file));
+}
+
+} // namespace Wirelog::CaptureFormats

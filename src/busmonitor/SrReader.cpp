@@ -1,0 +1,502 @@
+// SPDX-License-Identifier: MIT
+// sigrok session files: a zip archive with a `metadata` ini file and the logic samples, packed
+// little endian in `unitsize` bytes per sample, bit N holding channel `probe<N+1>`. Old files
+// keep all samples in one entry named by `capturefile` (e.g. "logic-1"), newer ones split
+// them into "logic-1-1", "logic-1-2", ... The samples are inflated block by block into one
+// buffer and scanned for changes of the two chosen bits only.
+#include "busmonitor/CaptureFormats.h"
+#include "busmonitor/SessionInflate.h"
+
+#ifdef WIRELOG_HAVE_LIBZIP
+#include <zip.h>
+#endif
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cstring>
+#include <limits>
+
+namespace Wirelog {
+namespace CaptureFormats {
+
+bool LooksLikeSr(std::string_view head) {
+    return head.starts_with("PK\x03\x04") || head.starts_with("PK\x05\x06");
+}
+
+#ifndef WIRELOG_HAVE_LIBZIP
+
+std::unique_ptr<CaptureReader> OpenSr(InputFile&& file) {
+    file.Fail("sigrok session files are not supported in this build (built without libzip)");
+}
+
+} // namespace CaptureFormats
+
+std::uint64_t InflateSessionSamples(const std::string& path) {
+    CaptureFormats::Fail(path, "sigrok session files are not supported in this build");
+}
+
+#else
+
+namespace {
+
+constexpr std::size_t kMaxMetadataBytes = 64 * 1024;
+constexpr unsigned kMaxUnitSize = 8;
+// Inflated bytes per block; the change list of one block stays a few MB even when every
+// sample is a change.
+constexpr std::size_t kBlockBytes = 256 * 1024;
+
+struct ZipCloser {
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+struct ZipEntryCloser {
+    void operator()(zip_file_t* entry) const { zip_fclose(entry); }
+};
+using ZipArchive = std::unique_ptr<zip_t, ZipCloser>;
+using ZipEntry = std::unique_ptr<zip_file_t, ZipEntryCloser>;
+
+std::string ZipErrorText(int code) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    std::string text = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    return text;
+}
+
+// The key/value pairs of the first `[device N]` section that names a capture file.
+using Section = std::vector<std::pair<std::string, std::string>>;
+
+const std::string* Find(const Section& section, std::string_view key) {
+    for (const auto& [k, v] : section) {
+        if (k == key) {
+            return &v;
+        }
+    }
+    return nullptr;
+}
+
+Section DeviceSection(std::string_view text) {
+    Section current;
+    bool inDevice = false;
+    while (!text.empty()) {
+        const std::size_t newline = text.find('\n');
+        const std::string_view line = Trim(text.substr(0, newline));
+        text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+        if (line.starts_with('[')) {
+            if (inDevice && Find(current, "capturefile") != nullptr) {
+                return current;
+            }
+            current.clear();
+            inDevice = line.starts_with("[device ");
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (inDevice && equals != std::string_view::npos) {
+            current.emplace_back(Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)));
+        }
+    }
+    return inDevice ? current : Section{};
+}
+
+std::optional<std::uint64_t> ParseCount(const std::string& text) {
+    std::uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The archive with its metadata read and its sample entries found; inflates them in order.
+class SessionArchive {
+public:
+    explicit SessionArchive(const std::string& path) : path_(path) {
+        int code = 0;
+        archive_.reset(zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
+        if (!archive_) {
+            Fail("is not a readable sigrok session: " + ZipErrorText(code));
+        }
+        ReadMetadata();
+        FindSampleEntries();
+    }
+
+    const CaptureInfo& Info() const { return info_; }
+    unsigned UnitSize() const { return unitSize_; }
+
+    // Fills `out` with the next inflated sample bytes, across entries; fewer only at the end.
+    std::size_t Inflate(unsigned char* out, std::size_t size) {
+        std::size_t filled = 0;
+        while (filled < size) {
+            if (!entry_ && !OpenNextEntry()) {
+                break;
+            }
+            const zip_int64_t got = zip_fread(entry_.get(), out + filled, size - filled);
+            if (got < 0) {
+                Fail("sample data '" + entryName_ +
+                     "' is corrupt: " + zip_file_strerror(entry_.get()));
+            }
+            if (got == 0) {
+                entry_.reset();
+                continue;
+            }
+            filled += static_cast<std::size_t>(got);
+            inflated_ += static_cast<std::uint64_t>(got);
+        }
+        return filled;
+    }
+
+    double Progress() const {
+        return totalBytes_ == 0 ? 0.0
+                                : std::min(1.0, static_cast<double>(inflated_) /
+                                                    static_cast<double>(totalBytes_));
+    }
+
+    [[noreturn]] void Fail(std::string_view problem) const { CaptureFormats::Fail(path_, problem); }
+
+private:
+    std::string ReadEntry(zip_uint64_t index, std::size_t limit) {
+        const ZipEntry entry(zip_fopen_index(archive_.get(), index, 0));
+        if (!entry) {
+            Fail(std::string("metadata cannot be read: ") + zip_strerror(archive_.get()));
+        }
+        std::string text(limit + 1, '\0');
+        std::size_t filled = 0;
+        for (zip_int64_t got = 1; got > 0 && filled < text.size();
+             filled += static_cast<std::size_t>(got)) {
+            got = zip_fread(entry.get(), text.data() + filled, text.size() - filled);
+            if (got < 0) {
+                Fail(std::string("metadata cannot be read: ") + zip_file_strerror(entry.get()));
+            }
+        }
+        if (filled > limit) {
+            Fail("metadata is larger than " + std::to_string(limit) + " bytes");
+        }
+        text.resize(filled);
+        return text;
+    }
+
+    void ReadMetadata() {
+        const zip_int64_t index = zip_name_locate(archive_.get(), "metadata", 0);
+        if (index < 0) {
+            Fail("is a zip archive without the 'metadata' of a sigrok session");
+        }
+        const Section device =
+            DeviceSection(ReadEntry(static_cast<zip_uint64_t>(index), kMaxMetadataBytes));
+        const std::string* captureFile = Find(device, "capturefile");
+        if (captureFile == nullptr) {
+            Fail("metadata names no capturefile: the session holds no logic samples");
+        }
+        captureFile_ = *captureFile;
+        ReadUnitSize(device);
+        ReadSampleRate(device);
+        ReadChannels(device);
+        info_.format = "sr";
+    }
+
+    void ReadUnitSize(const Section& device) {
+        const std::string* text = Find(device, "unitsize");
+        if (text == nullptr) {
+            Fail("metadata gives no unitsize");
+        }
+        const auto size = ParseCount(*text);
+        if (!size || *size == 0 || *size > kMaxUnitSize) {
+            Fail("metadata's unitsize '" + *text + "' is not 1 to 8 bytes per sample");
+        }
+        unitSize_ = static_cast<unsigned>(*size);
+    }
+
+    void ReadSampleRate(const Section& device) {
+        const std::string* text = Find(device, "samplerate");
+        if (text == nullptr) {
+            Fail("metadata gives no samplerate");
+        }
+        const auto rate = ParseSampleRate(*text);
+        if (!rate) {
+            Fail("metadata's samplerate '" + *text + "' is not a sample rate above 0");
+        }
+        info_.sampleRate = *rate;
+    }
+
+    // Channels are named "0", "1", ... by their bit, as sigrok does, unless a probe<N> entry
+    // names bit N-1; there are as many as `total probes` says, at most as the samples hold.
+    void ReadChannels(const Section& device) {
+        std::uint64_t count = unitSize_ * 8U;
+        if (const std::string* total = Find(device, "total probes")) {
+            const auto probes = ParseCount(*total);
+            if (!probes || *probes == 0) {
+                Fail("metadata's total probes '" + *total + "' is not a channel count");
+            }
+            count = std::min(count, *probes);
+        }
+        info_.channels.resize(count);
+        for (std::size_t bit = 0; bit < count; ++bit) {
+            info_.channels[bit] = std::to_string(bit);
+        }
+        for (const auto& [key, value] : device) {
+            if (!key.starts_with("probe")) {
+                continue;
+            }
+            const auto number = ParseCount(key.substr(5));
+            if (number && *number >= 1 && *number <= count) {
+                info_.channels[*number - 1] = value;
+            }
+        }
+    }
+
+    void FindSampleEntries() {
+        const zip_int64_t whole = zip_name_locate(archive_.get(), captureFile_.c_str(), 0);
+        if (whole >= 0) {
+            AddEntry(static_cast<zip_uint64_t>(whole));
+        }
+        for (std::uint64_t part = 1; whole < 0; ++part) {
+            const std::string name = captureFile_ + "-" + std::to_string(part);
+            const zip_int64_t index = zip_name_locate(archive_.get(), name.c_str(), 0);
+            if (index < 0) {
+                break;
+            }
+            AddEntry(static_cast<zip_uint64_t>(index));
+        }
+        if (entries_.empty()) {
+            Fail("holds no sample data ('" + captureFile_ + "' or '" + captureFile_ + "-1')");
+        }
+    }
+
+    void AddEntry(zip_uint64_t index) {
+        entries_.push_back(index);
+        zip_stat_t stat;
+        if (zip_stat_index(archive_.get(), index, 0, &stat) == 0 && (stat.valid & ZIP_STAT_SIZE)) {
+            const std::uint64_t room = std::numeric_limits<std::uint64_t>::max() - totalBytes_;
+            totalBytes_ += std::min<std::uint64_t>(stat.size, room);
+        }
+    }
+
+    bool OpenNextEntry() {
+        if (nextEntry_ == entries_.size()) {
+            return false;
+        }
+        const zip_uint64_t index = entries_[nextEntry_++];
+        entryName_ = zip_get_name(archive_.get(), index, 0);
+        entry_.reset(zip_fopen_index(archive_.get(), index, 0));
+        if (!entry_) {
+            Fail("sample data '" + entryName_ +
+                 "' cannot be read: " + zip_strerror(archive_.get()));
+        }
+        return true;
+    }
+
+    std::string path_;
+    ZipArchive archive_;
+    CaptureInfo info_;
+    std::string captureFile_;
+    unsigned unitSize_ = 1;
+    std::vector<zip_uint64_t> entries_;
+    std::size_t nextEntry_ = 0;
+    ZipEntry entry_;
+    std::string entryName_;
+    std::uint64_t totalBytes_ = 0;
+    std::uint64_t inflated_ = 0;
+};
+
+// Finds the samples where the two chosen bits change, given whole samples of one block.
+class ChangeScanner {
+public:
+    ChangeScanner(unsigned unitSize, unsigned sclBit, unsigned sdaBit)
+        : unit_(unitSize), sclMask_(std::uint64_t{1} << sclBit),
+          sdaMask_(std::uint64_t{1} << sdaBit) {}
+
+    // `first` is the sample number of data[0].
+    void Scan(const unsigned char* data, std::size_t samples, std::uint64_t first,
+              std::vector<BusLevels>& out) {
+        if (samples == 0) {
+            return;
+        }
+        if (first == 0) {
+            previous_ = Load(data, unit_) & (sclMask_ | sdaMask_);
+            Emit(0, previous_, out);
+        }
+        switch (unit_) {
+        case 1:
+            return ScanWords<1>(data, samples, first, out);
+        case 2:
+            return ScanWords<2>(data, samples, first, out);
+        case 4:
+            return ScanWords<4>(data, samples, first, out);
+        case 8:
+            return ScanWords<8>(data, samples, first, out);
+        default:
+            return ScanSamples(data, samples, first, out);
+        }
+    }
+
+private:
+    static std::uint64_t Load(const unsigned char* p, unsigned bytes) {
+        std::uint64_t value = 0;
+        for (unsigned i = 0; i < bytes; ++i) {
+            value |= std::uint64_t{p[i]} << (8 * i);
+        }
+        return value;
+    }
+
+    static std::uint64_t LoadWord(const unsigned char* p) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        if constexpr (std::endian::native == std::endian::big) {
+            word = __builtin_bswap64(word);
+        }
+        return word;
+    }
+
+    // `value` (of `Unit` bytes) in every sample slot of a 64-bit word.
+    template <unsigned Unit> static std::uint64_t Replicate(std::uint64_t value) {
+        for (unsigned shift = 8 * Unit; shift < 64; shift *= 2) {
+            value |= value << shift;
+        }
+        return value;
+    }
+
+    void Emit(std::uint64_t sample, std::uint64_t bits, std::vector<BusLevels>& out) const {
+        out.push_back({sample, (bits & sclMask_) != 0, (bits & sdaMask_) != 0});
+    }
+
+    // Eight bytes at a time: a word of samples equal (in the two bits) to the last change
+    // costs one XOR and one AND; four such words are tested together before looking closer.
+    template <unsigned Unit>
+    void ScanWords(const unsigned char* data, std::size_t samples, std::uint64_t first,
+                   std::vector<BusLevels>& out) {
+        const std::uint64_t mask = Replicate<Unit>(sclMask_ | sdaMask_);
+        std::uint64_t same = Replicate<Unit>(previous_);
+        const std::size_t bytes = samples * Unit;
+        std::size_t at = 0;
+        while (at + 8 <= bytes) {
+            while (at + 32 <= bytes &&
+                   (((LoadWord(data + at) ^ same) | (LoadWord(data + at + 8) ^ same) |
+                     (LoadWord(data + at + 16) ^ same) | (LoadWord(data + at + 24) ^ same)) &
+                    mask) == 0) {
+                at += 32;
+            }
+            if (at + 8 > bytes) {
+                break;
+            }
+            const std::uint64_t differ = (LoadWord(data + at) ^ same) & mask;
+            if (differ == 0) {
+                at += 8;
+                continue;
+            }
+            at += static_cast<std::size_t>(std::countr_zero(differ)) / (8 * Unit) * Unit;
+            previous_ = Load(data + at, Unit) & (sclMask_ | sdaMask_);
+            same = Replicate<Unit>(previous_);
+            Emit(first + at / Unit, previous_, out);
+            at += Unit;
+        }
+        for (; at < bytes; at += Unit) {
+            Step(Load(data + at, Unit), first + at / Unit, out);
+        }
+    }
+
+    void ScanSamples(const unsigned char* data, std::size_t samples, std::uint64_t first,
+                     std::vector<BusLevels>& out) {
+        for (std::size_t i = 0; i < samples; ++i) {
+            Step(Load(data + i * unit_, unit_), first + i, out);
+        }
+    }
+
+    void Step(std::uint64_t sample, std::uint64_t number, std::vector<BusLevels>& out) {
+        const std::uint64_t bits = sample & (sclMask_ | sdaMask_);
+        if (bits != previous_) {
+            previous_ = bits;
+            Emit(number, bits, out);
+        }
+    }
+
+    unsigned unit_;
+    std::uint64_t sclMask_;
+    std::uint64_t sdaMask_;
+    std::uint64_t previous_ = 0;
+};
+
+class SrReader final : public CaptureReader {
+public:
+    explicit SrReader(const std::string& path) : archive_(path), buffer_(kBlockBytes) {}
+
+    const CaptureInfo& Info() const override { return archive_.Info(); }
+
+    void SelectChannels(std::size_t scl, std::size_t sda) override {
+        const std::size_t count = Info().channels.size();
+        if (scl >= count || sda >= count) {
+            archive_.Fail("has no channel " + std::to_string(std::max(scl, sda)) + " (" +
+                          std::to_string(count) + " channels)");
+        }
+        scanner_.emplace(archive_.UnitSize(), static_cast<unsigned>(scl),
+                         static_cast<unsigned>(sda));
+    }
+
+    bool Read(std::vector<BusLevels>& out) override {
+        out.clear();
+        if (!scanner_) {
+            SelectChannels(0, Info().channels.size() > 1 ? 1 : 0);
+        }
+        const unsigned unit = archive_.UnitSize();
+        while (out.empty() && !done_) {
+            const std::size_t filled =
+                carry_ + archive_.Inflate(buffer_.data() + carry_, buffer_.size() - carry_);
+            const std::size_t whole = filled - filled % unit;
+            if (whole == 0) {
+                Finish(filled);
+                break;
+            }
+            scanner_->Scan(buffer_.data(), whole / unit, samples_, out);
+            samples_ += whole / unit;
+            carry_ = filled - whole;
+            std::memmove(buffer_.data(), buffer_.data() + whole, carry_);
+        }
+        return !out.empty();
+    }
+
+    std::uint64_t EndSample() const override { return samples_; }
+    double Progress() const override { return archive_.Progress(); }
+
+private:
+    void Finish(std::size_t leftover) {
+        done_ = true;
+        if (leftover != 0) {
+            archive_.Fail("sample data ends inside a sample (" + std::to_string(leftover) + " of " +
+                          std::to_string(archive_.UnitSize()) + " bytes)");
+        }
+        if (samples_ == 0) {
+            archive_.Fail("holds no samples");
+        }
+    }
+
+    SessionArchive archive_;
+    std::vector<unsigned char> buffer_;
+    std::optional<ChangeScanner> scanner_;
+    std::size_t carry_ = 0;
+    std::uint64_t samples_ = 0;
+    bool done_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<CaptureReader> OpenSr(InputFile&& file) {
+    if (file.IsStandardInput()) {
+        file.Fail("a sigrok session cannot be read from standard input");
+    }
+    return std::make_unique<SrReader>(file.Path());
+}
+
+} // namespace CaptureFormats
+
+std::uint64_t InflateSessionSamples(const std::string& path) {
+    CaptureFormats::SessionArchive archive(path);
+    std::vector<unsigned char> buffer(CaptureFormats::kBlockBytes);
+    std::uint64_t total = 0;
+    while (const std::size_t got = archive.Inflate(buffer.data(), buffer.size())) {
+        total += got;
+    }
+    return total;
+}
+
+#endif
+
+} // namespace Wirelog
