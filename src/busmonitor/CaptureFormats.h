@@ -28,6 +28,9 @@ std::optional<std::uint64_t> ParseSampleRate(std::string_view text);
 
 std::string_view Trim(std::string_view text);
 
+// Text from a file for a message: at most 40 bytes of it, in quotes.
+std::string Quote(std::string_view text);
+
 // A file read front to back through one buffer; "-" is standard input.
 class InputFile {
 public:

@@ -68,6 +68,13 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
+std::string Quote(std::string_view text) {
+    constexpr std::size_t kShown = 40;
+    std::string quoted(1, '\'');
+    quoted.append(text.substr(0, kShown)).append(text.size() > kShown ? "...'" : "'");
+    return quoted;
+}
+
 std::optional<std::uint64_t> ParseSampleRate(std::string_view text) {
     text = Trim(text);
     std::uint64_t value = 0;

@@ -228,19 +228,18 @@ private:
         const auto [stop, error] = std::from_chars(field.data(), field.data() + field.size(), time);
         if (field.empty() || error != std::errc() || stop != field.data() + field.size() ||
             !std::isfinite(time)) {
-            Fail("time '" + std::string(field.substr(0, 40)) + "' is not a number");
+            Fail("time " + Quote(field) + " is not a number");
         }
         if (rows_ == 0) {
             firstTime_ = lastTime_ = time;
         }
         if (time < lastTime_) {
-            Fail("time goes backwards (" + std::string(field.substr(0, 40)) + " after " +
-                 FormatTime(lastTime_) + ")");
+            Fail("time goes backwards (" + Quote(field) + " after " + FormatTime(lastTime_) + ")");
         }
         lastTime_ = time;
         const double sample = std::round((time - firstTime_) * samplesPerUnit_);
         if (sample >= 1.8e19) {
-            Fail("time " + std::string(field.substr(0, 40)) + " is too far from the first row's");
+            Fail("time " + Quote(field) + " is too far from the first row's");
         }
         return static_cast<std::uint64_t>(sample);
     }
@@ -248,8 +247,7 @@ private:
     bool Level(std::size_t column) {
         const std::string_view field = fields_[column];
         if (field != "0" && field != "1") {
-            Fail("'" + std::string(field.substr(0, 40)) + "' in column " +
-                 std::to_string(column + 1) + " is not 0 or 1");
+            Fail(Quote(field) + " in column " + std::to_string(column + 1) + " is not 0 or 1");
         }
         return field == "1";
     }

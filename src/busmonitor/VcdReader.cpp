@@ -69,11 +69,6 @@ std::optional<Timescale> ParseTimescale(std::string_view text) {
     return std::nullopt;
 }
 
-std::string Quote(std::string_view token) {
-    constexpr std::size_t kShown = 40;
-    return "'" + std::string(token.substr(0, kShown)) + (token.size() > kShown ? "...'" : "'");
-}
-
 class VcdReader final : public CaptureReader {
 public:
     explicit VcdReader(InputFile&& file) : file_(std::move(file)) {

@@ -218,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"csv level not 0 or 1", "time,a,b\n0,1,1\n1,0,H\n",
                 "'H' in column 3 is not 0 or 1"},
         BadCase{"csv short row", "time,a,b\n0,1\n", "2 fields"},
-        BadCase{"csv backwards", "time,a,b\n1,1,1\n0.5,1,1\n", "time goes backwards (0.5 after 1)"},
+        BadCase{"csv backwards", "time,a,b\n1,1,1\n0.5,1,1\n", "time goes backwards ('0.5' after 1)"},
         BadCase{"csv rate 0", "; Samplerate: 0 Hz\na,b\n1,1\n", "is not a rate above 0"},
         BadCase{"csv no time no rate", "a,b\n1,1\n", "no time column and no sample rate"},
         BadCase{"csv endless line", "time,a,b\n0," + std::string(2'000'000, '1'),
