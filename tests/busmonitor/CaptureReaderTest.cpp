@@ -137,9 +137,9 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"vcd levels",
                  "$timescale 10ns $end $var wire 1 ! scl $end $var reg 1 \" sda $end\n"
                  "$var wire 4 # bus $end $enddefinitions $end\n"
-                 "$dumpvars 1! 0\" b1010 # $end\n#3 0!\n#3 z\" #5 x! 1! #8 0\" #9 1\" #9 0\" #12",
+                 "$dumpvars 1! 0\" b1010 # $end\n#3 0!\n#3 z\" #5 x! #6 1! #8 0\" #9 1\" #9 0\" #12",
                  100'000'000,
-                 {{0, true, false}, {3, false, true}, {5, true, true}, {8, true, false}},
+                 {{0, true, false}, {3, false, true}, {6, true, true}, {8, true, false}},
                  12},
         TextCase{"vcd above a second",
                  "$comment at 7 Hz $end $timescale 100 s $end $var wire 1 a scl $end\n"
