@@ -28,7 +28,9 @@ std::optional<std::uint64_t> ParseSampleRate(std::string_view text);
 
 std::string_view Trim(std::string_view text);
 
-// Text from a file for a message: at most 40 bytes of it, in quotes.
+// Text from a file for a message: at most 40 bytes of it, control and non-ASCII bytes shown
+// as '?' so a message cannot play tricks on a terminal; Quote adds quotes.
+std::string Printable(std::string_view text);
 std::string Quote(std::string_view text);
 
 // A file read front to back through one buffer; "-" is standard input.

@@ -68,10 +68,18 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-std::string Quote(std::string_view text) {
+std::string Printable(std::string_view text) {
     constexpr std::size_t kShown = 40;
+    std::string shown(text.substr(0, kShown));
+    for (char& c : shown) {
+        c = c >= 0x20 && c < 0x7f ? c : '?';
+    }
+    return text.size() > kShown ? shown + "..." : shown;
+}
+
+std::string Quote(std::string_view text) {
     std::string quoted(1, '\'');
-    quoted.append(text.substr(0, kShown)).append(text.size() > kShown ? "...'" : "'");
+    quoted.append(Printable(text)).push_back('\'');
     return quoted;
 }
 

@@ -35,7 +35,7 @@ std::string ChannelList(const std::vector<std::string>& channels) {
     constexpr std::size_t kShown = 16;
     std::string list;
     for (std::size_t i = 0; i < channels.size() && i < kShown; ++i) {
-        list += (i == 0 ? "" : ", ") + channels[i];
+        list += (i == 0 ? "" : ", ") + Printable(channels[i]);
     }
     if (channels.size() > kShown) {
         list += ", ... (" + std::to_string(channels.size()) + " in all)";
@@ -53,7 +53,7 @@ std::unique_ptr<CaptureReader> OpenCapture(const std::string& path, std::string_
                 return f.open(std::move(file));
             }
         }
-        Fail(path, "unknown capture format '" + std::string(format) + "' (sr, vcd or csv)");
+        Fail(path, "unknown capture format " + Quote(format) + " (sr, vcd or csv)");
     }
     const std::string_view head = file.Head();
     if (head.empty()) {
@@ -86,8 +86,8 @@ std::size_t ResolveChannel(const CaptureInfo& info, std::string_view nameOrIndex
     if (!nameOrIndex.empty() && error == std::errc() && stop == end && index < channels.size()) {
         return index;
     }
-    Fail(path, "has no channel '" + std::string(nameOrIndex) +
-                   "' (channels: " + ChannelList(channels) + ")");
+    Fail(path,
+         "has no channel " + Quote(nameOrIndex) + " (channels: " + ChannelList(channels) + ")");
 }
 
 } // namespace Wirelog

@@ -77,7 +77,7 @@ std::optional<int> TimeColumnUnit(std::string_view name, const std::string& path
     const auto digits =
         UnitDigits(Trim(std::string_view(lower).substr(open + 1, close - open - 1)));
     if (!digits) {
-        Fail(path, "time column '" + std::string(name) + "' has a unit this reader does not know");
+        Fail(path, "time column " + Quote(name) + " has a unit this reader does not know");
     }
     return digits;
 }
@@ -150,7 +150,7 @@ private:
             const std::string_view value = Trim(text.substr(11));
             commentRate_ = ParseSampleRate(value);
             if (!commentRate_) {
-                file_.Fail("sample rate '" + std::string(value) + "' is not a rate above 0");
+                file_.Fail("sample rate " + Quote(value) + " is not a rate above 0");
             }
         } else if (text.starts_with("Channels") && text.find(':') != std::string_view::npos) {
             SplitFields(text.substr(text.find(':') + 1), fields_);

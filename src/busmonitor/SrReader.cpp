@@ -133,8 +133,8 @@ public:
             }
             const zip_int64_t got = zip_fread(entry_.get(), out + filled, size - filled);
             if (got < 0) {
-                Fail("sample data '" + entryName_ +
-                     "' is corrupt: " + zip_file_strerror(entry_.get()));
+                Fail("sample data " + Quote(entryName_) +
+                     " is corrupt: " + zip_file_strerror(entry_.get()));
             }
             if (got == 0) {
                 entry_.reset();
@@ -201,7 +201,7 @@ private:
         }
         const auto size = ParseCount(*text);
         if (!size || *size == 0 || *size > kMaxUnitSize) {
-            Fail("metadata's unitsize '" + *text + "' is not 1 to 8 bytes per sample");
+            Fail("metadata's unitsize " + Quote(*text) + " is not 1 to 8 bytes per sample");
         }
         unitSize_ = static_cast<unsigned>(*size);
     }
@@ -213,7 +213,7 @@ private:
         }
         const auto rate = ParseSampleRate(*text);
         if (!rate) {
-            Fail("metadata's samplerate '" + *text + "' is not a sample rate above 0");
+            Fail("metadata's samplerate " + Quote(*text) + " is not a sample rate above 0");
         }
         info_.sampleRate = *rate;
     }
@@ -225,7 +225,7 @@ private:
         if (const std::string* total = Find(device, "total probes")) {
             const auto probes = ParseCount(*total);
             if (!probes || *probes == 0) {
-                Fail("metadata's total probes '" + *total + "' is not a channel count");
+                Fail("metadata's total probes " + Quote(*total) + " is not a channel count");
             }
             count = std::min(count, *probes);
         }
@@ -258,7 +258,8 @@ private:
             AddEntry(static_cast<zip_uint64_t>(index));
         }
         if (entries_.empty()) {
-            Fail("holds no sample data ('" + captureFile_ + "' or '" + captureFile_ + "-1')");
+            Fail("holds no sample data (" + Quote(captureFile_) + " or " +
+                 Quote(captureFile_ + "-1") + ")");
         }
     }
 
@@ -279,8 +280,8 @@ private:
         entryName_ = zip_get_name(archive_.get(), index, 0);
         entry_.reset(zip_fopen_index(archive_.get(), index, 0));
         if (!entry_) {
-            Fail("sample data '" + entryName_ +
-                 "' cannot be read: " + zip_strerror(archive_.get()));
+            Fail("sample data " + Quote(entryName_) +
+                 " cannot be read: " + zip_strerror(archive_.get()));
         }
         return true;
     }
