@@ -62,12 +62,14 @@ public:
     [[noreturn]] void Fail(std::string_view problem) const { CaptureFormats::Fail(path_, problem); }
 
 private:
+    void Open();
     bool Fill();
 
     std::string path_;
     std::FILE* file_ = nullptr;
     bool stdin_ = false;
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t capacity_ = 0;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
     std::uint64_t consumed_ = 0; // bytes before buffer_[0]

@@ -118,30 +118,40 @@ std::optional<std::uint64_t> ParseSampleRate(std::string_view text) {
     return value;
 }
 
-InputFile::InputFile(const std::string& path) : path_(path), buffer_(kBufferBytes) {
+InputFile::InputFile(const std::string& path) : path_(path) {
     if (path == "-") {
         file_ = stdin;
         stdin_ = true;
-        return;
+    } else {
+        Open();
     }
-    file_ = std::fopen(path.c_str(), "rb");
+    // A small file gets a buffer of its size: a fuzzer opens thousands a second.
+    capacity_ =
+        size_ != 0 && size_ < kBufferBytes ? static_cast<std::size_t>(size_) + 1 : kBufferBytes;
+    buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
+}
+
+void InputFile::Open() {
+    file_ = std::fopen(path_.c_str(), "rb");
     if (file_ == nullptr) {
-        CaptureFormats::Fail(path, std::strerror(errno));
+        Fail(std::strerror(errno));
     }
     struct stat st {};
-    if (fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode)) {
-        size_ = static_cast<std::uint64_t>(st.st_size);
-    } else if (fstat(fileno(file_), &st) == 0 && S_ISDIR(st.st_mode)) {
-        std::fclose(file_);
-        file_ = nullptr;
-        CaptureFormats::Fail(path, "is a directory");
+    if (fstat(fileno(file_), &st) != 0) {
+        return;
     }
+    if (S_ISDIR(st.st_mode)) {
+        std::fclose(std::exchange(file_, nullptr));
+        Fail("is a directory");
+    }
+    size_ = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
 InputFile::InputFile(InputFile&& other) noexcept
     : path_(std::move(other.path_)), file_(std::exchange(other.file_, nullptr)),
-      stdin_(other.stdin_), buffer_(std::move(other.buffer_)), pos_(other.pos_), end_(other.end_),
-      consumed_(other.consumed_), size_(other.size_), lines_(other.lines_) {}
+      stdin_(other.stdin_), buffer_(std::move(other.buffer_)), capacity_(other.capacity_),
+      pos_(other.pos_), end_(other.end_), consumed_(other.consumed_), size_(other.size_),
+      lines_(other.lines_) {}
 
 InputFile::~InputFile() {
     if (file_ != nullptr && !stdin_) {
@@ -155,7 +165,7 @@ bool InputFile::Fill() {
     }
     consumed_ += end_;
     pos_ = end_ = 0;
-    end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    end_ = std::fread(buffer_.get(), 1, capacity_, file_);
     if (end_ == 0 && std::ferror(file_)) {
         Fail(std::string("cannot be read: ") + std::strerror(errno));
     }
@@ -165,16 +175,15 @@ bool InputFile::Fill() {
 std::string_view InputFile::Head() {
     if (consumed_ == 0 && pos_ == 0) {
         // Fill the whole buffer: a pipe may hand out a little at a time.
-        while (end_ < buffer_.size()) {
-            const std::size_t got =
-                std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+        while (end_ < capacity_) {
+            const std::size_t got = std::fread(buffer_.get() + end_, 1, capacity_ - end_, file_);
             if (got == 0) {
                 break;
             }
             end_ += got;
         }
     }
-    return {buffer_.data() + pos_, end_ - pos_};
+    return {buffer_.get() + pos_, end_ - pos_};
 }
 
 bool InputFile::ReadLine(std::string& line, std::size_t maxBytes) {
@@ -182,7 +191,7 @@ bool InputFile::ReadLine(std::string& line, std::size_t maxBytes) {
     bool any = false;
     while (Fill()) {
         any = true;
-        const char* start = buffer_.data() + pos_;
+        const char* start = buffer_.get() + pos_;
         const std::size_t available = end_ - pos_;
         const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
         const std::size_t length =
@@ -220,9 +229,9 @@ bool InputFile::ReadToken(std::string& token, bool allowLong) {
         ++pos_;
     }
     while (Fill()) {
-        const char* start = buffer_.data() + pos_;
+        const char* start = buffer_.get() + pos_;
         const char* stop =
-            std::find_if(start, static_cast<const char*>(buffer_.data() + end_), IsBlank);
+            std::find_if(start, static_cast<const char*>(buffer_.get() + end_), IsBlank);
         const auto length = static_cast<std::size_t>(stop - start);
         if (token.size() + length > kMaxTokenBytes && !allowLong) {
             Fail("line " + std::to_string(Line()) + " holds a word longer than " +

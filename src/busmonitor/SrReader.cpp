@@ -123,6 +123,8 @@ public:
 
     const CaptureInfo& Info() const { return info_; }
     unsigned UnitSize() const { return unitSize_; }
+    // The inflated size the archive claims for the samples.
+    std::uint64_t SampleBytes() const { return totalBytes_; }
 
     // Fills `out` with the next inflated sample bytes, across entries; fewer only at the end.
     std::size_t Inflate(unsigned char* out, std::size_t size) {
@@ -160,19 +162,18 @@ private:
         if (!entry) {
             Fail(std::string("metadata cannot be read: ") + zip_strerror(archive_.get()));
         }
-        std::string text(limit + 1, '\0');
-        std::size_t filled = 0;
-        for (zip_int64_t got = 1; got > 0 && filled < text.size();
-             filled += static_cast<std::size_t>(got)) {
-            got = zip_fread(entry.get(), text.data() + filled, text.size() - filled);
+        std::string text;
+        char chunk[4096];
+        for (zip_int64_t got = 1; got > 0 && text.size() <= limit;) {
+            got = zip_fread(entry.get(), chunk, sizeof chunk);
             if (got < 0) {
                 Fail(std::string("metadata cannot be read: ") + zip_file_strerror(entry.get()));
             }
+            text.append(chunk, static_cast<std::size_t>(got));
         }
-        if (filled > limit) {
+        if (text.size() > limit) {
             Fail("metadata is larger than " + std::to_string(limit) + " bytes");
         }
-        text.resize(filled);
         return text;
     }
 
@@ -424,7 +425,11 @@ private:
 
 class SrReader final : public CaptureReader {
 public:
-    explicit SrReader(const std::string& path) : archive_(path), buffer_(kBlockBytes) {}
+    // A short capture gets a buffer of its size (and at least a word).
+    explicit SrReader(const std::string& path)
+        : archive_(path), bufferBytes_(static_cast<std::size_t>(
+                              std::clamp<std::uint64_t>(archive_.SampleBytes(), 64, kBlockBytes))),
+          buffer_(std::make_unique_for_overwrite<unsigned char[]>(bufferBytes_)) {}
 
     const CaptureInfo& Info() const override { return archive_.Info(); }
 
@@ -446,16 +451,16 @@ public:
         const unsigned unit = archive_.UnitSize();
         while (out.empty() && !done_) {
             const std::size_t filled =
-                carry_ + archive_.Inflate(buffer_.data() + carry_, buffer_.size() - carry_);
+                carry_ + archive_.Inflate(buffer_.get() + carry_, bufferBytes_ - carry_);
             const std::size_t whole = filled - filled % unit;
             if (whole == 0) {
                 Finish(filled);
                 break;
             }
-            scanner_->Scan(buffer_.data(), whole / unit, samples_, out);
+            scanner_->Scan(buffer_.get(), whole / unit, samples_, out);
             samples_ += whole / unit;
             carry_ = filled - whole;
-            std::memmove(buffer_.data(), buffer_.data() + whole, carry_);
+            std::memmove(buffer_.get(), buffer_.get() + whole, carry_);
         }
         return !out.empty();
     }
@@ -476,7 +481,8 @@ private:
     }
 
     SessionArchive archive_;
-    std::vector<unsigned char> buffer_;
+    std::size_t bufferBytes_;
+    std::unique_ptr<unsigned char[]> buffer_;
     std::optional<ChangeScanner> scanner_;
     std::size_t carry_ = 0;
     std::uint64_t samples_ = 0;
