@@ -183,6 +183,11 @@ std::string_view InputFile::Head() {
             end_ += got;
         }
     }
+    // A byte-order mark some Windows tools put first says nothing to these formats.
+    if (consumed_ == 0 && pos_ == 0 &&
+        std::string_view(buffer_.get(), end_).starts_with("\xEF\xBB\xBF")) {
+        pos_ = 3;
+    }
     return {buffer_.get() + pos_, end_ - pos_};
 }
 

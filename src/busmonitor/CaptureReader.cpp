@@ -47,6 +47,7 @@ std::string ChannelList(const std::vector<std::string>& channels) {
 
 std::unique_ptr<CaptureReader> OpenCapture(const std::string& path, std::string_view format) {
     InputFile file(path);
+    const std::string_view head = file.Head();
     if (!format.empty()) {
         for (const Format& f : kFormats) {
             if (f.name == format) {
@@ -55,7 +56,6 @@ std::unique_ptr<CaptureReader> OpenCapture(const std::string& path, std::string_
         }
         Fail(path, "unknown capture format " + Quote(format) + " (sr, vcd or csv)");
     }
-    const std::string_view head = file.Head();
     if (head.empty()) {
         Fail(path, "is empty");
     }

@@ -35,8 +35,11 @@ std::uint64_t MulDivRound(std::uint64_t value, std::uint64_t numerator, std::uin
                : static_cast<std::uint64_t>(result);
 }
 
-// The rate in a comment like "Acquisition with 2/8 channels at 1 MHz".
+// The rate in sigrok's comment "Acquisition with 2/8 channels at 1 MHz".
 std::optional<std::uint64_t> AcquisitionRate(const std::vector<std::string>& words) {
+    if (words.empty() || words.front() != "Acquisition") {
+        return std::nullopt;
+    }
     for (std::size_t i = 0; i + 1 < words.size(); ++i) {
         if (words[i] == "at") {
             return ParseSampleRate(words[i + 1] + (i + 2 < words.size() ? words[i + 2] : ""));

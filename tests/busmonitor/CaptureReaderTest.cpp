@@ -134,15 +134,16 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, TextFormats,
     ::testing::Values(
         // z is released (high), x keeps the level; changes at one time merge; repeats vanish.
-        TextCase{"vcd levels",
-                 "$timescale 10ns $end $var wire 1 ! scl $end $var reg 1 \" sda $end\n"
-                 "$var wire 4 # bus $end $enddefinitions $end\n"
-                 "$dumpvars 1! 0\" b1010 # $end\n#3 0!\n#3 z\" #5 x! #6 1! #8 0\" #9 1\" #9 0\" #12",
-                 100'000'000,
-                 {{0, true, false}, {3, false, true}, {6, true, true}, {8, true, false}},
-                 12},
+        TextCase{
+            "vcd levels",
+            "$timescale 10ns $end $var wire 1 ! scl $end $var reg 1 \" sda $end\n"
+            "$var wire 4 # bus $end $enddefinitions $end\n"
+            "$dumpvars 1! 0\" b1010 # $end\n#3 0!\n#3 z\" #5 x! #6 1! #8 0\" #9 1\" #9 0\" #12",
+            100'000'000,
+            {{0, true, false}, {3, false, true}, {6, true, true}, {8, true, false}},
+            12},
         TextCase{"vcd above a second",
-                 "$comment at 7 Hz $end $timescale 100 s $end $var wire 1 a scl $end\n"
+                 "$comment Acquisition at 7 Hz $end $timescale 100 s $end $var wire 1 a scl $end\n"
                  "$var wire 1 b sda $end $enddefinitions $end #0 0a #2 0b",
                  1,
                  {{0, false, true}, {200, false, false}},
@@ -156,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {{0, false, true}, {500'001, true, true}, {2'750'000, true, false}},
                  2'750'001},
         TextCase{"csv one row per sample",
-                 "; Samplerate: 2 kHz\n# a comment\nscl,sda\n1,1\n1,1\n0,1\n\n0,0\n",
+                 "\xEF\xBB\xBF; Samplerate: 2 kHz\n# a comment\nscl,sda\n1,1\n1,1\n0,1\n\n0,0\n",
                  2'000,
                  {{0, true, true}, {2, false, true}, {3, false, false}},
                  4}));
@@ -218,7 +219,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"csv level not 0 or 1", "time,a,b\n0,1,1\n1,0,H\n",
                 "'H' in column 3 is not 0 or 1"},
         BadCase{"csv short row", "time,a,b\n0,1\n", "2 fields"},
-        BadCase{"csv backwards", "time,a,b\n1,1,1\n0.5,1,1\n", "time goes backwards ('0.5' after 1)"},
+        BadCase{"csv backwards", "time,a,b\n1,1,1\n0.5,1,1\n",
+                "time goes backwards ('0.5' after 1)"},
         BadCase{"csv rate 0", "; Samplerate: 0 Hz\na,b\n1,1\n", "is not a rate above 0"},
         BadCase{"csv no time no rate", "a,b\n1,1\n", "no time column and no sample rate"},
         BadCase{"csv endless line", "time,a,b\n0," + std::string(2'000'000, '1'),
