@@ -82,9 +82,11 @@ std::optional<int> TimeColumnUnit(std::string_view name, const std::string& path
     return digits;
 }
 
-void SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
+// The first `limit` comma-separated fields of `line`, unquoted.
+void SplitFields(std::string_view line, std::vector<std::string_view>& fields,
+                 std::size_t limit = kMaxChannels + 1) {
     fields.clear();
-    for (std::size_t start = 0;;) {
+    for (std::size_t start = 0; fields.size() < limit;) {
         const std::size_t comma = line.find(',', start);
         fields.push_back(Unquote(line.substr(start, comma - start)));
         if (comma == std::string_view::npos) {
@@ -200,17 +202,17 @@ private:
     }
 
     bool ReadRow(std::vector<BusLevels>& out) {
-        while (file_.ReadLine(line_)) {
+        for (rowLine_ = file_.Line(); file_.ReadLine(line_); rowLine_ = file_.Line()) {
             const std::string_view text = Trim(line_);
             if (text.empty() || text.starts_with(';') || text.starts_with('#')) {
                 continue;
             }
-            SplitFields(text, fields_);
             const std::size_t needed =
                 std::max({columns_[scl_], columns_[sda_], timeColumn_.value_or(0)}) + 1;
+            SplitFields(text, fields_, needed);
             if (fields_.size() < needed) {
-                Fail(std::to_string(fields_.size()) + " fields where the header has " +
-                     std::to_string(needed) + " or more");
+                Fail("has only " + std::to_string(fields_.size()) + " fields, needs " +
+                     std::to_string(needed));
             }
             collector_.Observe(RowSample(), Level(columns_[scl_]), Level(columns_[sda_]), out);
             ++rows_;
@@ -262,7 +264,7 @@ private:
 
     // A problem of the row just read.
     [[noreturn]] void Fail(const std::string& problem) const {
-        file_.Fail("line " + std::to_string(file_.Line() - 1) + ": " + problem);
+        file_.Fail("line " + std::to_string(rowLine_) + ": " + problem);
     }
 
     InputFile file_;
@@ -279,6 +281,7 @@ private:
     std::size_t sda_ = 1;
     bool selected_ = false;
     std::uint64_t rows_ = 0;
+    std::uint64_t rowLine_ = 0; // the line number of the row being read
     double firstTime_ = 0;
     double lastTime_ = 0;
     ChangeCollector collector_;

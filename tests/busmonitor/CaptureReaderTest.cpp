@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,18 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path kData = WIRELOG_TEST_DATA;
+
+// A case's description as its test name.
+struct ByWhat {
+    template <typename Param>
+    std::string operator()(const ::testing::TestParamInfo<Param>& info) const {
+        std::string name = info.param.what;
+        for (char& c : name) {
+            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        }
+        return name;
+    }
+};
 
 struct Capture {
     std::uint64_t rate = 0;
@@ -60,6 +73,18 @@ void ExpectSameCapture(const Capture& expected, const Capture& actual, const std
     EXPECT_TRUE(SameTime(expected.end, expected.rate, actual.end, actual.rate)) << what;
 }
 
+void ExpectRefused(const std::string& path, const char* problem, std::string_view format = {},
+                   std::string_view scl = "0") {
+    try {
+        ReadAll(path, scl, "1", format);
+        ADD_FAILURE() << "no error for " << path;
+    } catch (const CaptureError& error) {
+        const std::string message = error.what();
+        EXPECT_TRUE(message.starts_with(path + ": ")) << message;
+        EXPECT_NE(message.find(problem), std::string::npos) << message;
+    }
+}
+
 class TempDir : public ::testing::Test {
 protected:
     fs::path dir_ = fs::temp_directory_path() / ("wirelog-readers-" + std::to_string(getpid()));
@@ -78,7 +103,7 @@ protected:
 // come back to the session's sample numbers; it has no CSV, as sigrok's CSV times at 12 MHz
 // are whole nanoseconds per sample (83, not 83.3) and drift.
 struct SameCaptureCase {
-    const char* name;
+    const char* what;
     const char* scl;
     const char* sda;
     std::size_t minChanges;
@@ -89,7 +114,7 @@ class FormatsAgree : public ::testing::TestWithParam<SameCaptureCase> {};
 
 TEST_P(FormatsAgree, VcdAndCsvExportsGiveTheSessionsChanges) {
     const auto& c = GetParam();
-    const std::string base = (kData / c.name).string();
+    const std::string base = (kData / c.what).string();
     const Capture vcd = ReadAll(base + ".vcd", c.scl, c.sda);
     EXPECT_GE(vcd.changes.size(), c.minChanges);
     if (c.csv) {
@@ -100,6 +125,8 @@ TEST_P(FormatsAgree, VcdAndCsvExportsGiveTheSessionsChanges) {
     const Capture session = ReadAll(base + ".sr", c.scl, c.sda);
     EXPECT_EQ(session.rate, vcd.rate);
     ExpectSameCapture(vcd, session, "sr");
+#else
+    ExpectRefused(base + ".sr", "not supported in this build");
 #endif
 }
 
@@ -107,7 +134,8 @@ INSTANTIATE_TEST_SUITE_P(SharedCaptures, FormatsAgree,
                          ::testing::Values(SameCaptureCase{"wii_nunchuk_init", "SCL", "SDA", 60},
                                            SameCaptureCase{"pca9571_simple", "scl", "SDA", 40},
                                            SameCaptureCase{"braintechnology_usb_lps_powerup",
-                                                           "pb2/scl", "1", 250, false}));
+                                                           "pb2/scl", "1", 250, false}),
+                         ByWhat());
 
 using Changes = std::vector<BusLevels>;
 
@@ -160,7 +188,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "\xEF\xBB\xBF; Samplerate: 2 kHz\n# a comment\nscl,sda\n1,1\n1,1\n0,1\n\n0,0\n",
                  2'000,
                  {{0, true, true}, {2, false, true}, {3, false, false}},
-                 4}));
+                 4}),
+    ByWhat());
 
 // Files that are not captures, or broken ones: each is refused with its path and the problem.
 struct BadCase {
@@ -170,18 +199,6 @@ struct BadCase {
 };
 
 class BadText : public TempDir, public ::testing::WithParamInterface<BadCase> {};
-
-void ExpectRefused(const std::string& path, const char* problem, std::string_view format = {},
-                   std::string_view scl = "0") {
-    try {
-        ReadAll(path, scl, "1", format);
-        ADD_FAILURE() << "no error for " << path;
-    } catch (const CaptureError& error) {
-        const std::string message = error.what();
-        EXPECT_TRUE(message.starts_with(path + ": ")) << message;
-        EXPECT_NE(message.find(problem), std::string::npos) << message;
-    }
-}
 
 TEST_P(BadText, IsRefused) {
     ExpectRefused(Write("bad", GetParam().content), GetParam().problem);
@@ -211,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"vcd bad time", kVcdHead + "#1x", "is not a time"},
         BadCase{"vcd huge time", kVcdHead + "#99999999999999999999", "is not a time"},
         BadCase{"vcd stray word", kVcdHead + "#1 hello", "unexpected 'hello'"},
-        BadCase{"vcd endless word", kVcdHead + "#1 1" + std::string(5'000'000, '!'),
+        BadCase{"vcd endless word", kVcdHead + "#1 1" + std::string(10'000, '!'),
                 "word longer than 4096 bytes"},
         BadCase{"csv no samples", "time,a,b\n", "no samples"},
         BadCase{"csv time not a number", "time,a,b\n0,1,1\nabc,0,0\n",
@@ -219,13 +236,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"csv level not 0 or 1", "time,a,b\n0,1,1\n1,0,H\n",
                 "'H' in column 3 is not 0 or 1"},
         BadCase{"csv short row", "time,a,b\n0,1\n", "2 fields"},
-        BadCase{"csv backwards", "time,a,b\n1,1,1\n0.5,1,1\n",
-                "time goes backwards ('0.5' after 1)"},
+        BadCase{"csv backwards", "time,a,b\n1,1,1\n0.5,1,1",
+                "line 3: time goes backwards ('0.5' after 1)"},
         BadCase{"csv rate 0", "; Samplerate: 0 Hz\na,b\n1,1\n", "is not a rate above 0"},
         BadCase{"csv no time no rate", "a,b\n1,1\n", "no time column and no sample rate"},
         BadCase{"csv endless line", "time,a,b\n0," + std::string(2'000'000, '1'),
                 "line 2 is longer than"},
-        BadCase{"csv unknown unit", "Time [h],a,b\n", "unit this reader does not know"}));
+        BadCase{"csv unknown unit", "Time [h],a,b\n", "unit this reader does not know"}),
+    ByWhat());
 
 TEST_F(TempDir, OpeningNamesTheProblem) {
     ExpectRefused((dir_ / "missing.vcd").string(), "No such file");
@@ -283,6 +301,13 @@ struct UnitCase {
     unsigned sda;
 };
 
+struct ByWidth {
+    std::string operator()(const ::testing::TestParamInfo<UnitCase>& info) const {
+        return "Unit" + std::to_string(info.param.unitSize) + "Scl" +
+               std::to_string(info.param.scl) + "Sda" + std::to_string(info.param.sda);
+    }
+};
+
 class SampleWidths : public Sessions, public ::testing::WithParamInterface<UnitCase> {};
 
 TEST_P(SampleWidths, ChangesOfTheTwoBitsOnly) {
@@ -324,7 +349,8 @@ TEST_P(SampleWidths, ChangesOfTheTwoBitsOnly) {
 INSTANTIATE_TEST_SUITE_P(Widths, SampleWidths,
                          ::testing::Values(UnitCase{1, 0, 1}, UnitCase{1, 7, 2}, UnitCase{2, 9, 3},
                                            UnitCase{3, 20, 5}, UnitCase{4, 31, 16},
-                                           UnitCase{8, 63, 40}, UnitCase{8, 5, 5}));
+                                           UnitCase{8, 63, 40}, UnitCase{8, 5, 5}),
+                         ByWidth());
 
 TEST_F(Sessions, SampleRateAndChannelNamesFromTheMetadata) {
     const struct {
@@ -368,7 +394,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "holds no sample data ('logic-2'"},
         BadCase{"cut sample", Metadata("4"), "ends inside a sample (2 of 4 bytes)"},
         BadCase{"huge metadata", Metadata("1") + std::string(70'000, '#'),
-                "metadata is larger than 65536 bytes"}));
+                "metadata is larger than 65536 bytes"}),
+    ByWhat());
 
 TEST_F(Sessions, DamagedArchivesAreRefused) {
     std::ifstream file(kData / "wii_nunchuk_init.sr", std::ios::binary);
