@@ -31,12 +31,17 @@ void Require(bool condition) {
     }
 }
 
+// A path of its own for this process. Its file goes when the run ends (a crash leaves it beside
+// its artifact); the exit handler is registered once the path exists, so it runs before the path
+// is destroyed.
 const std::string& ScratchPath() {
     static const std::string path = [] {
         const char* dir = std::getenv("TMPDIR");
         return std::string(dir != nullptr ? dir : "/tmp") + "/wirelog_capture_fuzz_" +
                std::to_string(getpid());
     }();
+    static const bool removedAtExit = std::atexit([] { std::remove(path.c_str()); }) == 0;
+    (void)removedAtExit;
     return path;
 }
 
