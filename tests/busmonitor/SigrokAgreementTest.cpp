@@ -121,6 +121,9 @@ std::string Around(const Tokens& tokens, std::size_t at) {
 }
 
 TEST(SigrokAgreement, CapturesGiveSigroksSequenceButForTheListedDifferences) {
+#ifndef WIRELOG_HAVE_LIBZIP
+    GTEST_SKIP() << "the captures are sigrok sessions, which this build cannot read";
+#endif
     const std::set<std::string> reasons = {"idle-start",  "address-byte", "ninth-clock",
                                            "same-sample", "after-nak",    "capture-end"};
     std::map<std::string, std::vector<Edit>> differences;
