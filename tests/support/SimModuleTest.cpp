@@ -24,6 +24,14 @@ protected:
         SimFixture::TearDown();
         std::remove(path_.c_str());
     }
+    // Reads as the bytes come until at least `count` have come; false when they do not.
+    bool ReadAtLeast(FT_HANDLE handle, std::size_t count, Bytes& got) {
+        return WaitFor([&] {
+            const Bytes more = ReadQueued(handle);
+            got.insert(got.end(), more.begin(), more.end());
+            return got.size() >= count;
+        });
+    }
 
 private:
     std::string path_;
@@ -67,11 +75,7 @@ TEST_F(SimModule, ReplayGivesTheFileBytesNoEarlierThanTheirStamps) {
     const auto started = Clock::now();
     Write(handle, kStart);
     Bytes got;
-    ASSERT_TRUE(WaitFor([&] {
-        const Bytes more = ReadQueued(handle);
-        got.insert(got.end(), more.begin(), more.end());
-        return got.size() >= 12;
-    }));
+    ASSERT_TRUE(ReadAtLeast(handle, 12, got));
     EXPECT_GE(Clock::now() - started, 150ms) << "the last batch came before its stamp";
     EXPECT_EQ(got, (Bytes{0x00, 0x05, 0x01, 0x07, 0xA0, 0x09, 0x10, 0x02, 0x01, 0x08, 0x78, 0x02}));
     // 00, 05, 01, 07 A0, 09 10, 02, 01, 08 78, 02: events as the reader frames them.
@@ -93,11 +97,7 @@ TEST_F(SimModule, LogicCaptureReplaysThroughTheBusMonitorAtItsPace) {
     const auto started = Clock::now();
     Write(handle, kStart);
     Bytes got;
-    ASSERT_TRUE(WaitFor([&] {
-        const Bytes more = ReadQueued(handle);
-        got.insert(got.end(), more.begin(), more.end());
-        return got.size() >= 10;
-    }));
+    ASSERT_TRUE(ReadAtLeast(handle, 10, got));
     EXPECT_GE(Clock::now() - started, 646ms) << "the STOP came before its time";
     EXPECT_EQ(got, (Bytes{0x00, 0x05, 0x01, 0x07, 0xA4, 0x09, 0x40, 0x09, 0x00, 0x02}));
     EXPECT_EQ(Stats(0).events_emitted, 7u);
