@@ -26,4 +26,9 @@ if [ ! -f "$prefix/.wirelog-ready" ]; then
         fi
     ) 9>"$prefix.lock"
 fi
+# A server that lingers between test programs: otherwise one program can start while the
+# server of the previous one is shutting down, and fails with "Connection reset by peer".
+server="$(dirname "$wine")/wineserver"
+[ -x "$server" ] || server=wineserver
+"$server" -p30 >/dev/null 2>&1 || true
 exec "$wine" "$@"
