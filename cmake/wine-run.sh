@@ -20,7 +20,7 @@ if [ ! -f "$prefix/.wirelog-ready" ]; then
         flock 9
         if [ ! -f "$prefix/.wirelog-ready" ]; then
             rm -rf "$prefix"
-            "$wine" wineboot --init >/dev/null 2>&1
+            "$wine" wineboot --init </dev/null >/dev/null 2>&1 9>&-
             "$(dirname "$wine")/wineserver" -w 2>/dev/null || wineserver -w 2>/dev/null || true
             touch "$prefix/.wirelog-ready"
         fi
@@ -28,7 +28,16 @@ if [ ! -f "$prefix/.wirelog-ready" ]; then
 fi
 # A server that lingers between test programs: otherwise one program can start while the
 # server of the previous one is shutting down, and fails with "Connection reset by peer".
+# The first program on a new server also starts Wine's background services, which inherit that
+# program's output and live as long as the server; a caller reading the output to its end
+# (ctest, test discovery) would wait for the server to go. So whoever starts the server starts
+# the services too, with no output attached, and everyone else waits for that under the lock.
 server="$(dirname "$wine")/wineserver"
 [ -x "$server" ] || server=wineserver
-"$server" -p30 >/dev/null 2>&1 || true
+(
+    flock 9
+    if "$server" -p30 </dev/null >/dev/null 2>&1 9>&-; then
+        "$wine" wineboot </dev/null >/dev/null 2>&1 9>&- || true
+    fi
+) 9>"$prefix.lock"
 exec "$wine" "$@"
