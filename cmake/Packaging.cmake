@@ -15,7 +15,14 @@ if(WIRELOG_BUILD_UI)
   install(FILES data/icons/wirelog.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
 
-install(FILES docs/wirelog-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Man pages are installed compressed, as man-db and Debian expect; -n keeps the build reproducible.
+set(_wl_man ${PROJECT_BINARY_DIR}/man/wirelog-cli.1)
+add_custom_command(OUTPUT ${_wl_man}.gz
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/wirelog-cli.1 ${_wl_man}
+  COMMAND gzip -9nf ${_wl_man}
+  DEPENDS docs/wirelog-cli.1 VERBATIM)
+add_custom_target(wirelog_man_page ALL DEPENDS ${_wl_man}.gz)
+install(FILES ${_wl_man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 set(_wl_docdir ${CMAKE_INSTALL_DATADIR}/doc/wirelog)
 file(GLOB _wl_docs CONFIGURE_DEPENDS docs/*.md docs/*.png)
 install(FILES README.md LICENSE ${_wl_docs} DESTINATION ${_wl_docdir})
@@ -25,7 +32,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME wirelog)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Wirelog")
-set(CPACK_PACKAGE_CONTACT "Wirelog developers")
+set(CPACK_PACKAGE_CONTACT "Wirelog developers <maintainers@users.noreply.c-seed-3d792d40.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "I2C bus protocol analyzer for Wirelog capture modules")
 set(CPACK_PACKAGE_DESCRIPTION
   "Wirelog lists the attached Wirelog capture modules, captures what they report of an I2C bus "

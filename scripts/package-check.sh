@@ -29,7 +29,7 @@ for path in usr/bin/wirelog usr/bin/wirelog-cli usr/bin/libwirlg000.so \
             usr/share/icons/hicolor/48x48/apps/wirelog.png \
             usr/share/icons/hicolor/256x256/apps/wirelog.png \
             usr/share/icons/hicolor/scalable/apps/wirelog.svg \
-            usr/share/man/man1/wirelog-cli.1 usr/share/doc/wirelog/copyright \
+            usr/share/man/man1/wirelog-cli.1.gz usr/share/doc/wirelog/copyright \
             usr/share/doc/wirelog/README.md usr/share/doc/wirelog/cli.md; do
     grep -qx "\./$path" <<<"$files" || fail "$path is not in the package"
 done
@@ -60,7 +60,7 @@ for command in "" decode list capture; do
     [[ $usage == "usage: wirelog-cli ${command:-<command>}"* ]] ||
         fail "'wirelog-cli $command --help' prints no usage"
 done
-man_warnings=$(MANWIDTH=80 man --warnings -l "$tree/usr/share/man/man1/wirelog-cli.1" 2>&1 >/dev/null)
+man_warnings=$(MANWIDTH=80 man --warnings -l "$tree/usr/share/man/man1/wirelog-cli.1.gz" 2>&1 >/dev/null)
 [ -z "$man_warnings" ] || fail "the man page renders with warnings: $man_warnings"
 desktop-file-validate "$tree/usr/share/applications/wirelog.desktop" || fail "bad desktop entry"
 
