@@ -27,6 +27,9 @@ public:
         return Call<decltype(&WirelogSim_Inject)>("WirelogSim_Inject")(
                    device, bytes.data(), static_cast<std::uint32_t>(bytes.size())) == 0;
     }
+    void Unplug(int device) {
+        Check(Call<decltype(&WirelogSim_Unplug)>("WirelogSim_Unplug")(device), "unplug");
+    }
     WirelogSimStats Stats(int device) {
         WirelogSimStats stats{};
         Check(Call<decltype(&WirelogSim_GetStats)>("WirelogSim_GetStats")(device, &stats), "stats");

@@ -4,51 +4,15 @@
 // the D2XX calls reach the real-module code path and a fake chip.
 #include "FakeUsbChip.h"
 #include "FtdiBackend.h"
+#include "TestPlatform.h"
+#include "adapter/NotifyEvent.h"
 #include "ftd2xx.h"
 #include "wirelog_ext.h"
 #include "wirelog_sim.h"
 
 #include <gtest/gtest.h>
 
-#include <pthread.h>
-
-#include <chrono>
-#include <thread>
-
 namespace WirelogTest {
-
-template <class Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    for (const auto deadline = std::chrono::steady_clock::now() + limit; !condition();) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-// The receive-notification object the program registers.
-struct Event {
-    EVENT_HANDLE handle{};
-    Event() {
-        pthread_mutex_init(&handle.eMutex, nullptr);
-        pthread_cond_init(&handle.eCondVar, nullptr);
-    }
-    ~Event() {
-        pthread_cond_destroy(&handle.eCondVar);
-        pthread_mutex_destroy(&handle.eMutex);
-    }
-    Event(const Event&) = delete;
-    Event& operator=(const Event&) = delete;
-    void lock() { pthread_mutex_lock(&handle.eMutex); }
-    void unlock() { pthread_mutex_unlock(&handle.eMutex); }
-    bool WaitSignalled() {
-        return WaitFor([this] {
-            std::lock_guard guard(*this);
-            return handle.iVar != 0;
-        });
-    }
-};
 
 class UsbBackend : public ::testing::Test {
 protected:
@@ -66,16 +30,6 @@ protected:
         return count;
     }
 
-    std::vector<std::string> ListTexts(DWORD which) {
-        std::vector<std::array<char, 64>> texts(DeviceCount() + 1);
-        std::vector<char*> pointers;
-        for (auto& text : texts)
-            pointers.push_back(text.data());
-        DWORD count = 0;
-        EXPECT_EQ(FT_ListDevices(pointers.data(), &count, FT_LIST_ALL | which), FT_STATUS{FT_OK});
-        return {pointers.begin(), pointers.begin() + count};
-    }
-
     FT_HANDLE Open(int index) {
         FT_HANDLE handle = nullptr;
         EXPECT_EQ(FT_Open(index, &handle), FT_STATUS{FT_OK});
@@ -87,13 +41,14 @@ protected:
         FT_HANDLE handle;
     };
     // The one chip attached, opened; arrivals signal `event` when one is given.
-    Opened OpenOnlyChip(const Wirelog::d2xx::FakeChipConfig& config = {}, Event* event = nullptr) {
+    Opened OpenOnlyChip(const Wirelog::d2xx::FakeChipConfig& config = {},
+                        Wirelog::NotifyEvent* event = nullptr) {
         fake->RemoveAll();
         const auto chip = fake->AddChip(config);
         EXPECT_EQ(DeviceCount(), 1u);
         const FT_HANDLE handle = Open(0);
         if (event != nullptr) {
-            EXPECT_EQ(FT_SetEventNotification(handle, FT_EVENT_RXCHAR, &event->handle),
+            EXPECT_EQ(FT_SetEventNotification(handle, FT_EVENT_RXCHAR, event->Param()),
                       FT_STATUS{FT_OK});
         }
         return {chip, handle};
