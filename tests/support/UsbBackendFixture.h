@@ -30,12 +30,6 @@ protected:
         return count;
     }
 
-    FT_HANDLE Open(int index) {
-        FT_HANDLE handle = nullptr;
-        EXPECT_EQ(FT_Open(index, &handle), FT_STATUS{FT_OK});
-        return handle;
-    }
-
     struct Opened {
         std::shared_ptr<Wirelog::d2xx::FakeChip> chip;
         FT_HANDLE handle;
@@ -46,7 +40,8 @@ protected:
         fake->RemoveAll();
         const auto chip = fake->AddChip(config);
         EXPECT_EQ(DeviceCount(), 1u);
-        const FT_HANDLE handle = Open(0);
+        FT_HANDLE handle = nullptr;
+        EXPECT_EQ(FT_Open(0, &handle), FT_STATUS{FT_OK});
         if (event != nullptr) {
             EXPECT_EQ(FT_SetEventNotification(handle, FT_EVENT_RXCHAR, event->Param()),
                       FT_STATUS{FT_OK});
