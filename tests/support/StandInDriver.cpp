@@ -17,16 +17,17 @@ namespace {
 constexpr FT_STATUS kOk = 0, kInvalidHandle = 1, kNotFound = 2;
 constexpr DWORD kNumberOnly = 0x80000000, kByIndex = 0x40000000, kBySerial = 1;
 
+// Description and serial of each device.
+const char* const kNames[][2] = {{"other", "FT000001"}, {"wirlg000", "FT000002"}};
+
 struct Device {
-    const char* description;
-    const char* serial;
     bool open = false;
     HANDLE event = nullptr;
     std::vector<unsigned char> queue;
 };
 
 std::mutex mutex;
-Device devices[] = {{"other", "FT000001"}, {"wirlg000", "FT000002"}};
+Device devices[std::size(kNames)];
 
 // Runs the call on an open device under the lock; any other handle is refused.
 template <class Call> FT_STATUS OnDevice(FT_HANDLE handle, Call call) {
@@ -47,8 +48,7 @@ __declspec(dllexport) FT_STATUS WINAPI FT_ListDevices(PVOID arg1, PVOID arg2, DW
     if (flags == kNumberOnly)
         *static_cast<DWORD*>(arg1) = std::size(devices);
     else if ((flags & kByIndex) != 0 && index < std::size(devices))
-        std::strcpy(static_cast<char*>(arg2),
-                    (flags & kBySerial) != 0 ? devices[index].serial : devices[index].description);
+        std::strcpy(static_cast<char*>(arg2), kNames[index][(flags & kBySerial) != 0 ? 1 : 0]);
     else
         return kNotFound;
     return kOk;
@@ -64,7 +64,7 @@ __declspec(dllexport) FT_STATUS WINAPI FT_Open(int number, FT_HANDLE* handle) {
 }
 
 __declspec(dllexport) FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
-    return OnDevice(handle, [](Device& device) { device = {device.description, device.serial}; });
+    return OnDevice(handle, [](Device& device) { device = {}; });
 }
 
 __declspec(dllexport) FT_STATUS WINAPI FT_SetLatencyTimer(FT_HANDLE handle, UCHAR) {
