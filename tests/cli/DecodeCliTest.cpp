@@ -97,26 +97,15 @@ TEST_F(DecodeCli, RawStreamDecodesLikeOneReadStampedZero) {
     EXPECT_TRUE(Decode({"--raw"}, rawFile).out == expected.out);
 }
 
-// The error comes after the log has begun to be staged; the line's own wording is the parser's.
-TEST_F(DecodeCli, BadInputFailsWithTheLineAndLeavesOutAlone) {
+// No failure writes to standard output or creates or changes OUT, not even one that comes after
+// the log has begun to be staged; a bad line's own wording is the parser's.
+TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
+    const std::string input = Input("in.txt", "0 00 05\n").string();
     std::string text;
     for (int i = 0; i < 200'000; ++i)
         text += "0 05\n";
-    const fs::path input = Input("bad.txt", text + "5 0G\n");
-    Input("old.log", "kept\r\n");
-    const auto toStdout = Decode({input.string()});
-    EXPECT_EQ(toStdout.status, 2);
-    EXPECT_EQ(toStdout.out, "") << "nothing reaches standard output either";
-    EXPECT_NE(toStdout.err.find("bad.txt': line 200001: bad hex byte '0G'"), std::string::npos)
-        << toStdout.err;
-    EXPECT_EQ(Decode({"-o", (dir / "old.log").string(), input.string()}).status, 2);
-    EXPECT_EQ(ReadFile(dir / "old.log"), "kept\r\n");
-    EXPECT_EQ(Decode({"-o", (dir / "new.log").string(), input.string()}).status, 2);
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"bad.txt", "old.log"}));
-}
-
-TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
-    const std::string input = Input("in.txt", "0 00 05\n").string();
+    const std::string bad = Input("bad.txt", text + "5 0G\n").string();
+    const std::string old = Input("old.log", "kept\r\n").string();
     const std::string out = (dir / "out.log").string();
     const std::string sr = Capture("pca9571_simple.sr");
     const std::string cut = Input("cut.sr", ReadFile(sr).substr(0, 300)).string();
@@ -145,6 +134,9 @@ TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
         {{"--glitch-ns", "", sr}, 2, "--glitch-ns needs a whole number"},
         {{"--raw", "--scl", "SCL", sr}, 2, "--raw input is the module's byte stream"},
         {{"--sda", "SDA", WIRELOG_DEMO_FILE}, 2, "not a logic capture"},
+        {{bad}, 2, "bad.txt': line 200001: bad hex byte '0G'"},
+        {{"-o", old, bad}, 2, "line 200001"},
+        {{"-o", out, bad}, 2, "line 200001"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.message);
@@ -153,7 +145,8 @@ TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
         EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");
     }
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"cut.sr", "in.txt"}));
+    EXPECT_EQ(ReadFile(old), "kept\r\n");
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"bad.txt", "cut.sr", "in.txt", "old.log"}));
     const auto help = Decode({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: wirelog-cli decode [--raw] [-o OUT] [INPUT]"),
