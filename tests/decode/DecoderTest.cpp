@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdio>
 #include <limits>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -102,20 +101,6 @@ TEST_F(Decoder, GapIsTruncatedTowardZeroAndClampedToThe32BitRange) {
                   row.gap ? "START (valid) [Gap from last Stop = " + std::string(row.gap) + "mS]"
                           : "START (valid)");
     }
-}
-
-TEST_F(Decoder, OnlyStopTypeCodesMoveTheStopTimeAndResetForgetsIt) {
-    const std::set<int> stopTypes = {2, 5, 11, 12, 16};
-    for (int code = 0; code < 256; ++code) {
-        ResetDecoder();
-        Line(2, 0, 1'000);
-        Line(code, 0x5A, 5'000);
-        const std::string gap = stopTypes.count(code) ? "4" : "8";
-        EXPECT_EQ(Line(1, 0, 9'000), "START (valid) [Gap from last Stop = " + gap + "mS]")
-            << "code " << code;
-    }
-    ResetDecoder(); // a new capture: its stamps restart from zero
-    EXPECT_EQ(Line(1, 0, 1'000), "START (valid)");
 }
 
 // The gap between reads stamped with the counter (QueryPerformanceCounter on Windows) is the

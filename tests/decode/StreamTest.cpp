@@ -67,21 +67,27 @@ TEST_F(Stream, SplittingTheStreamAnywhereGivesTheSameLog) {
                 << "split at " << i << " and " << j;
 }
 
-TEST_F(Stream, SeparatorPrecedesExactlyTheTransactionStartCodes) {
-    const std::set<int> separated = {1, 3, 6, 13, 14, 15};
-    std::vector<std::string> expected;
+// Per code: an empty line before each code that begins a transaction (back to back too), and a
+// new time for a START's gap to count from after the stop-type codes only.
+TEST_F(Stream, EachCodeIsSeparatedAndMovesTheStopTimeByItsKind) {
+    const std::set<int> separated = {1, 3, 6, 13, 14, 15}, stopTypes = {2, 5, 11, 12, 16};
     for (int code = 0; code < 256; ++code) {
-        // Twice each, so back-to-back separator codes are covered too.
-        for (int twice = 0; twice < 2; ++twice) {
-            AppendEvent(static_cast<std::uint8_t>(code), 0x20, 0);
-            if (separated.count(code))
-                expected.emplace_back();
-            expected.push_back(ViewTWI(static_cast<std::uint8_t>(code), 0x20, 0));
-        }
+        SCOPED_TRACE(code);
+        SetUp();
+        for (const auto& [cmd, timer] :
+             {std::pair{2, 1'000}, {code, 5'000}, {code, 5'000}, {1, 9'000}})
+            AppendEvent(static_cast<std::uint8_t>(cmd), 0x20, timer);
+        LogLines lines;
+        ASSERT_EQ(DrainEvents(lines), 4u);
+        std::string shape; // x a line, - an empty one
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            shape += lines[i].empty() ? '-' : 'x';
+        EXPECT_EQ(shape, separated.count(code) ? "x-x-x-x" : "xxx-x");
+        const std::string gap = stopTypes.count(code) ? "4" : "8";
+        EXPECT_EQ(lines[lines.size() - 1], "START (valid) [Gap from last Stop = " + gap + "mS]");
     }
-    LogLines lines;
-    EXPECT_EQ(DrainEvents(lines), 512u);
-    EXPECT_EQ(Contents(lines), expected);
+    ResetDecoder(); // a new capture: its stamps restart from zero
+    EXPECT_EQ(ViewTWI(1, 0, 1'000), "START (valid)");
 }
 
 TEST(LogStore, KeepsLinesAtEveryArenaPositionWritesEachWithCrLfAndReusesItsBlocks) {
