@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
-// wirelog-cli decode, run as the user runs it: a separate process with files and pipes.
+// wirelog-cli decode of recordings and logic captures, run as the user runs it: a separate
+// process with files and pipes; and the progress meter it shows on a terminal.
 #include "CliProcess.h"
+#include "cli/ProgressMeter.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 namespace Wirelog {
@@ -42,20 +45,18 @@ protected:
     fs::path dir;
 };
 
-const std::string kFirstCaptureLog = "*** I2C Monitoring activated, waiting for idle bus... ***\r\n"
-                                     "\r\n"
-                                     "START (valid)\r\n"
-                                     "Address + Write + ACK, addr = 0x50\r\n"
-                                     "STOP (*** BUS IS IDLE ***)\r\n";
+const fs::path kData = WIRELOG_TEST_DATA;
 
-TEST_F(DecodeCli, WritesTheSavedLogsExactBytesToStdoutOrOut) {
-    // Stamps are microseconds: the START 2,600 after the STOP shows 2 ms.
-    const fs::path input = Input("in.txt", "0 00\n1500 01 07 A0 02\n4100 01\n");
-    const std::string expected =
-        kFirstCaptureLog + "\r\nSTART (valid) [Gap from last Stop = 2mS]\r\n";
+std::string Capture(const std::string& name) {
+    return (fs::path(WIRELOG_CAPTURE_DATA) / name).string();
+}
+
+TEST_F(DecodeCli, WritesTheReviewedLogsExactBytesToStdoutOrOut) {
+    const fs::path input = kData / "gigabyte_6vle_vxl_i2c.batches.txt";
+    const std::string expected = ReadFile(kData / "gigabyte_6vle_vxl_i2c.log");
     const auto toStdout = Decode({input.string()});
     EXPECT_EQ(toStdout.status, 0) << toStdout.err;
-    EXPECT_EQ(toStdout.out, expected);
+    EXPECT_TRUE(toStdout.out == expected) << "the reviewed log";
     EXPECT_EQ(toStdout.err, "");
 
     // What a replaced OUT, a link or a device becomes is the output file's (OutputFileTest).
@@ -63,20 +64,15 @@ TEST_F(DecodeCli, WritesTheSavedLogsExactBytesToStdoutOrOut) {
     const auto toFile = Decode({"-o", (dir / "target.log").string(), input.string()});
     EXPECT_EQ(toFile.status, 0) << toFile.err;
     EXPECT_EQ(toFile.out, "");
-    EXPECT_EQ(ReadFile(dir / "target.log"), expected);
+    EXPECT_TRUE(ReadFile(dir / "target.log") == expected);
     EXPECT_EQ(Decode({"--output=" + (dir / "stdin.log").string()}, input).status, 0);
-    EXPECT_EQ(ReadFile(dir / "stdin.log"), expected);
-    EXPECT_EQ(Decode({"-"}, input).out, expected);
+    EXPECT_TRUE(ReadFile(dir / "stdin.log") == expected);
+    EXPECT_TRUE(Decode({"-"}, input).out == expected);
 
     const auto cut = Decode({Input("cut.txt", "0 01 07 A0 09\n").string()});
     EXPECT_EQ(cut.status, 0);
     EXPECT_EQ(cut.out, "\r\nSTART (valid)\r\nAddress + Write + ACK, addr = 0x50\r\n");
     EXPECT_NE(cut.err.find("ends inside an event (code 9 waits"), std::string::npos) << cut.err;
-
-    const fs::path data = WIRELOG_TEST_DATA;
-    const auto real = Decode({(data / "gigabyte_6vle_vxl_i2c.batches.txt").string()});
-    EXPECT_EQ(real.status, 0) << real.err;
-    EXPECT_TRUE(real.out == ReadFile(data / "gigabyte_6vle_vxl_i2c.log")) << "the reviewed log";
 }
 
 TEST_F(DecodeCli, RawStreamDecodesLikeOneReadStampedZero) {
@@ -101,51 +97,46 @@ TEST_F(DecodeCli, RawStreamDecodesLikeOneReadStampedZero) {
     EXPECT_TRUE(Decode({"--raw"}, rawFile).out == expected.out);
 }
 
-// The error comes after the log has begun to be staged; the line's own wording is the parser's.
-TEST_F(DecodeCli, BadInputFailsWithTheLineAndLeavesOutAlone) {
+// No failure writes to standard output or creates or changes OUT, not even one that comes after
+// the log has begun to be staged; a bad line's own wording is the parser's.
+TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
+    const std::string input = Input("in.txt", "0 00 05\n").string();
     std::string text;
     for (int i = 0; i < 200'000; ++i)
         text += "0 05\n";
-    const fs::path input = Input("bad.txt", text + "5 0G\n");
-    Input("old.log", "kept\r\n");
-    const auto toStdout = Decode({input.string()});
-    EXPECT_EQ(toStdout.status, 2);
-    EXPECT_EQ(toStdout.out, "") << "nothing reaches standard output either";
-    EXPECT_NE(toStdout.err.find("bad.txt': line 200001: bad hex byte '0G'"), std::string::npos)
-        << toStdout.err;
-    EXPECT_EQ(Decode({"-o", (dir / "old.log").string(), input.string()}).status, 2);
-    EXPECT_EQ(ReadFile(dir / "old.log"), "kept\r\n");
-    EXPECT_EQ(Decode({"-o", (dir / "new.log").string(), input.string()}).status, 2);
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"bad.txt", "old.log"}));
-}
-
-TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
-    const std::string input = Input("in.txt", "0 00 05\n").string();
+    const std::string bad = Input("bad.txt", text + "5 0G\n").string();
+    const std::string old = Input("old.log", "kept\r\n").string();
+    const std::string out = (dir / "out.log").string();
+    const std::string sr = Capture("pca9571_simple.sr");
+    const std::string cut = Input("cut.sr", ReadFile(sr).substr(0, 300)).string();
     const struct {
         std::vector<std::string> args;
-        fs::path in;     // standard input
-        std::string out; // standard output's file
-        int status;      // 2: usage or input; 1: the log cannot be written
+        int status; // 2: usage or input; 1: the log cannot be written
         const char* message;
+        fs::path in = "/dev/null"; // standard input
+        std::string out = "";      // standard output's file
     } rows[] = {
-        {{"--bogus"}, "/dev/null", {}, 2, "wirelog-cli decode --help"},
-        {{"-o"}, "/dev/null", {}, 2, "wirelog-cli decode --help"},
-        {{"a.txt", "b.txt"}, "/dev/null", {}, 2, "wirelog-cli decode --help"},
-        {{"-o", ""}, "/dev/null", {}, 2, "wirelog-cli decode --help"},
-        {{(dir / "missing.txt").string()}, "/dev/null", {}, 2, "cannot read '"},
-        {{dir.string()}, "/dev/null", {}, 2, "Is a directory"},
-        {{}, dir, {}, 2, "cannot read standard input: Is a directory"},
-        {{"/dev/zero"}, "/dev/null", {}, 2, "line 1: missing time stamp: '\\x00"},
-        {{"-o", (dir / "no/such/dir/out.log").string(), input},
-         "/dev/null",
-         {},
-         1,
-         "cannot write '"},
-        {{input},
-         "/dev/null",
-         "/dev/full",
-         1,
-         "cannot write standard output: No space left on device"},
+        {{"--bogus"}, 2, "wirelog-cli decode --help"},
+        {{"-o"}, 2, "wirelog-cli decode --help"},
+        {{"a.txt", "b.txt"}, 2, "wirelog-cli decode --help"},
+        {{"-o", ""}, 2, "wirelog-cli decode --help"},
+        {{(dir / "missing.txt").string()}, 2, "cannot read '"},
+        {{dir.string()}, 2, "Is a directory"},
+        {{}, 2, "cannot read standard input: Is a directory", dir},
+        {{"/dev/zero"}, 2, "line 1: missing time stamp: '\\x00"},
+        {{"-o", (dir / "no/such/dir/out.log").string(), input}, 1, "cannot write '"},
+        {{input}, 1, "write standard output: No space left on device", "/dev/null", "/dev/full"},
+        {{"-o", out, "--scl", "CLK", sr}, 2, "has no channel 'CLK'"},
+        {{"-o", out, cut}, 2, "cut.sr: is not a readable sigrok session"},
+        {{"-o", out, "--format", "vcd", sr}, 2, "pca9571_simple.sr: line 1:"},
+        {{"--format", "bin", sr}, 2, "unknown capture format 'bin'"},
+        {{"--idle-us", "-5", sr}, 2, "--idle-us needs a whole number"},
+        {{"--glitch-ns", "", sr}, 2, "--glitch-ns needs a whole number"},
+        {{"--raw", "--scl", "SCL", sr}, 2, "--raw input is the module's byte stream"},
+        {{"--sda", "SDA", WIRELOG_DEMO_FILE}, 2, "not a logic capture"},
+        {{bad}, 2, "bad.txt': line 200001: bad hex byte '0G'"},
+        {{"-o", old, bad}, 2, "line 200001"},
+        {{"-o", out, bad}, 2, "line 200001"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.message);
@@ -154,11 +145,88 @@ TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
         EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");
     }
-    EXPECT_EQ(Listing(), std::vector<std::string>{"in.txt"});
+    EXPECT_EQ(ReadFile(old), "kept\r\n");
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"bad.txt", "cut.sr", "in.txt", "old.log"}));
     const auto help = Decode({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: wirelog-cli decode [--raw] [-o OUT] [INPUT]"),
               std::string::npos);
+}
+
+// Each format is told by its content; every event carries the time of its sample.
+TEST_F(DecodeCli, SessionVcdAndCsvGiveTheSameStampedLog) {
+    const std::pair<std::string, std::string> captures[] = {
+        {"wii_nunchuk_init", "wii_nunchuk_init"}, // the session, then its exports
+        {"i2c/eeprom_24xx/st_m24c02/st_m24c02_powerup_and_reset",
+         "formats/st_m24c02_powerup_and_reset"},
+        {"i2c/rtc_dallas_ds3231/ds3231_ex1", "formats/ds3231_ex1"},
+    };
+    for (const auto& [session, exports] : captures) {
+        SCOPED_TRACE(session);
+        const auto sr = Decode({"--timestamps", Capture(session + ".sr")});
+        ASSERT_NE(sr.out.find("START (valid)"), std::string::npos) << sr.err;
+        for (const char* format : {".vcd", ".csv"})
+            EXPECT_TRUE(Decode({"--timestamps", Capture(exports + format)}).out == sr.out)
+                << format;
+    }
+    // 1 MHz: the bus is idle 100 us in, and the first START comes 645.707 ms after that.
+    const std::string start =
+        "0.000000000 *** I2C Monitoring activated, waiting for idle bus... ***\r\n"
+        "0.000100000 *** Bus is now idle ***\r\n"
+        "\r\n"
+        "0.645807000 START (valid) [Gap from last Stop = 645mS]\r\n";
+    EXPECT_EQ(Decode({"--timestamps", Capture("wii_nunchuk_init.sr")}).out.substr(0, start.size()),
+              start);
+    // Timed batches are stamped in microseconds.
+    const auto batches = Decode({"--timestamps", WIRELOG_DEMO_FILE});
+    EXPECT_NE(batches.out.find("\r\n0.005310000 START (valid) [Gap from last Stop = 3mS]\r\n"),
+              std::string::npos)
+        << batches.out.substr(0, 300);
+}
+
+TEST_F(DecodeCli, OptionsChooseLinesIdleTimeAndFilter) {
+    const std::string wii = Capture("wii_nunchuk_init.sr");
+    const auto plain = Decode({wii});
+    ASSERT_EQ(plain.status, 0);
+    // Channels by name in any case, or by index, give the same; swapped lines do not.
+    EXPECT_TRUE(Decode({"--scl=scl", "--sda", "1", wii}).out == plain.out);
+    EXPECT_FALSE(Decode({"--scl", "SDA", "--sda", "SCL", wii}).out == plain.out);
+    // The bus is idle for 645 ms before the first START: waiting for 700 ms misses it.
+    const auto patient = Decode({"--idle-us", "700000", wii});
+    EXPECT_EQ(patient.status, 0);
+    EXPECT_EQ(patient.out.find("Gap from last Stop = 645mS"), std::string::npos);
+    EXPECT_NE(patient.out.find("*** Bus is now idle ***"), std::string::npos);
+    // At 1 MHz a 2 us filter keeps this clean bus as it is; 20 us swallows its clock.
+    EXPECT_TRUE(Decode({"--glitch-ns", "2000", wii}).out == plain.out);
+    ASSERT_NE(plain.out.find("Address"), std::string::npos);
+    EXPECT_EQ(Decode({"--glitch-ns", "20000", wii}).out.find("Address"), std::string::npos);
+}
+
+// A capture on standard input needs --format.
+TEST_F(DecodeCli, ACaptureOnStandardInputIsReadInTheFormatGiven) {
+    const auto piped = Decode({"--format", "vcd"}, Capture("pca9571_simple.vcd"));
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_TRUE(piped.out == Decode({Capture("pca9571_simple.sr")}).out);
+}
+
+TEST(ProgressMeter, ShowsOnATerminalOnlyAfterTwoSeconds) {
+    double now = 0;
+    char* text = nullptr;
+    std::size_t length = 0;
+    std::FILE* to = open_memstream(&text, &length);
+    for (const bool terminal : {false, true}) {
+        cli::ProgressMeter meter(to, terminal, [&] { return now; });
+        // At 2.1 s it is too soon after the last showing.
+        for (const auto& [seconds, done] :
+             {std::pair{0.0, 0.1}, {1.9, 0.2}, {2.0, 0.25}, {2.1, 0.3}, {2.5, 1.0}}) {
+            now = seconds;
+            meter.Update(done);
+        }
+        now = 0;
+    }
+    std::fclose(to);
+    EXPECT_EQ(std::string(text, length), "\rwirelog-cli decode:  25%\rwirelog-cli decode: 100%\n");
+    std::free(text);
 }
 
 } // namespace

@@ -52,19 +52,17 @@ TEST(TimedBatchFile, ErrorsNameTheLineAndEchoTheInputPrintableAndShort) {
     const struct {
         std::string text;
         std::size_t line;
-        BatchErrorKind kind;
         const char* detailPart;
     } rows[] = {
-        {"0 01\n5 7\n", 2, BatchErrorKind::BadHex, "bad hex byte '7'"},
-        {"5 A0B\n", 1, BatchErrorKind::BadHex, "'A0B'"},
-        {"5 01 # note\n", 1, BatchErrorKind::BadHex, "'#'"},
-        {"1 \x01\x7F" + std::string(100, 'Z'), 1, BatchErrorKind::BadHex, "'\\x01\\x7FZZ"},
-        {"# c\n\nA0 07\n", 3, BatchErrorKind::MissingTimeStamp, "missing time stamp"},
-        {"-5 07\n", 1, BatchErrorKind::MissingTimeStamp, "'-5'"},
-        {"9223372036854775808 01\n", 1, BatchErrorKind::TimeStampTooLarge,
-         "at most 9223372036854775807"},
-        {"99999999999999999999999\n", 1, BatchErrorKind::TimeStampTooLarge, "too large"},
-        {"10 01\n10\n9 02\n", 3, BatchErrorKind::DecreasingTimeStamp, "9 is below the previous 10"},
+        {"0 01\n5 7\n", 2, "bad hex byte '7'"},
+        {"5 A0B\n", 1, "bad hex byte 'A0B'"},
+        {"5 01 # note\n", 1, "bad hex byte '#'"},
+        {"1 \x01\x7F" + std::string(100, 'Z'), 1, "bad hex byte '\\x01\\x7FZZ"},
+        {"# c\n\nA0 07\n", 3, "missing time stamp"},
+        {"-5 07\n", 1, "missing time stamp: '-5'"},
+        {"9223372036854775808 01\n", 1, "too large (at most 9223372036854775807"},
+        {"99999999999999999999999\n", 1, "is too large"},
+        {"10 01\n10\n9 02\n", 3, "9 is below the previous 10"},
     };
     for (const auto& row : rows) {
         for (const bool streamed : {false, true}) {
@@ -72,14 +70,11 @@ TEST(TimedBatchFile, ErrorsNameTheLineAndEchoTheInputPrintableAndShort) {
             const Parsed parsed = Parse(row.text, streamed);
             EXPECT_FALSE(parsed.ok);
             EXPECT_EQ(parsed.error.line, row.line);
-            EXPECT_EQ(parsed.error.kind, row.kind);
             const std::string& detail = parsed.error.detail;
             EXPECT_NE(detail.find(row.detailPart), std::string::npos) << detail;
             EXPECT_LT(detail.size(), 80u);
             EXPECT_TRUE(std::all_of(detail.begin(), detail.end(),
                                     [](char ch) { return ch >= 0x20 && ch < 0x7F; }));
-            EXPECT_EQ(parsed.error.describe().rfind("line " + std::to_string(row.line) + ": ", 0),
-                      0u);
         }
     }
 }
@@ -109,7 +104,7 @@ TEST(TimedBatchFile, LongLinesComeInBoundedPartsAndEndlessBadInputStopsAtOnce) {
     BatchParseError error;
     EXPECT_FALSE(ReadTimedBatches(
         zeros, [](const TimedBatch&) { return true; }, error));
-    EXPECT_EQ(error.kind, BatchErrorKind::MissingTimeStamp);
+    EXPECT_NE(error.detail.find("missing time stamp"), std::string::npos) << error.detail;
 }
 
 } // namespace

@@ -34,21 +34,10 @@ std::string Slurp(const fs::path& path) {
     return text.str();
 }
 
-// The argument quoting CommandLineToArgvW undoes.
+// No argument here holds a quote or ends in a backslash, so plain quotes are all
+// CommandLineToArgvW needs to give each back whole.
 std::wstring Quoted(const std::wstring& argument) {
-    std::wstring out = L"\"";
-    std::size_t slashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++slashes;
-            continue;
-        }
-        out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
-        slashes = 0;
-        out += c;
-    }
-    out.append(slashes * 2, L'\\');
-    return out + L"\"";
+    return L"\"" + argument + L"\"";
 }
 
 struct CliRun {
@@ -62,25 +51,6 @@ struct Result {
     DWORD status = 0;
     std::string out, err;
 };
-
-// The current environment with the run's changes, as CreateProcessW takes it.
-std::wstring EnvironmentBlock(const std::map<std::wstring, std::wstring>& changes) {
-    std::map<std::wstring, std::wstring> variables;
-    wchar_t* const block = GetEnvironmentStringsW();
-    for (const wchar_t* entry = block; *entry != 0; entry += wcslen(entry) + 1) {
-        const std::wstring text = entry;
-        const std::size_t equals = text.find(L'=', 1);
-        if (equals != std::wstring::npos)
-            variables[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    FreeEnvironmentStringsW(block);
-    for (const auto& [name, value] : changes)
-        value.empty() ? void(variables.erase(name)) : void(variables[name] = value);
-    std::wstring out;
-    for (const auto& [name, value] : variables)
-        out += name + L"=" + value + L'\0';
-    return out + L'\0';
-}
 
 Result RunCli(const CliRun& run) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -96,7 +66,9 @@ Result RunCli(const CliRun& run) {
     std::wstring commandLine = Quoted(fs::absolute(WIRELOG_CLI_PATH).wstring());
     for (const std::string& arg : run.args)
         commandLine += L" " + Quoted(Wide(arg));
-    std::wstring environment = EnvironmentBlock(run.env);
+    // The child inherits the environment; every run sets both variables it reads.
+    for (const auto& [name, value] : run.env)
+        SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -104,10 +76,9 @@ Result RunCli(const CliRun& run) {
     startup.hStdOutput = writeOut;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
-    const BOOL started =
-        CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                       CREATE_UNICODE_ENVIRONMENT | (run.ownConsole ? CREATE_NEW_CONSOLE : 0),
-                       environment.data(), nullptr, &startup, &process);
+    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                        run.ownConsole ? CREATE_NEW_CONSOLE : 0, nullptr, nullptr,
+                                        &startup, &process);
     CloseHandle(writeOut);
     CloseHandle(err);
     CloseHandle(in);

@@ -89,26 +89,20 @@ TEST_F(OutputFileTest, EachKindOfNameIsWrittenAsItIs) {
     fs::create_symlink("old.log", dir / "link.log");
     fs::create_symlink("made.log", dir / "dangling.log");
     const std::string longName(255, 'n');
-    const struct {
-        fs::path name;
-        fs::path holder; // where the bytes end up
-        std::vector<std::string> listing;
-    } rows[] = {
-        {dir / "new.log", dir / "new.log", {"dangling.log", "link.log", "new.log", "old.log"}},
-        {dir / "link.log", dir / "old.log", {"dangling.log", "link.log", "new.log", "old.log"}},
-        {dir / "dangling.log",
-         dir / "made.log",
-         {"dangling.log", "link.log", "made.log", "new.log", "old.log"}},
-        {dir / longName,
-         dir / longName,
-         {"dangling.log", "link.log", "made.log", "new.log", longName, "old.log"}},
+    const std::pair<fs::path, fs::path> rows[] = {
+        // the name saved to, and the file that holds the bytes afterwards
+        {dir / "new.log", dir / "new.log"},
+        {dir / "link.log", dir / "old.log"},
+        {dir / "dangling.log", dir / "made.log"},
+        {dir / longName, dir / longName},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name.filename().string().substr(0, 20));
-        EXPECT_EQ(Save(row.name), "");
-        EXPECT_EQ(ReadAll(row.holder), kLog);
-        EXPECT_EQ(Listing(), row.listing);
+    for (const auto& [name, holder] : rows) {
+        SCOPED_TRACE(name.filename().string().substr(0, 20));
+        EXPECT_EQ(Save(name), "");
+        EXPECT_EQ(ReadAll(holder), kLog);
     }
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"dangling.log", "link.log", "made.log",
+                                                   "new.log", longName, "old.log"}));
     EXPECT_TRUE(fs::is_symlink(dir / "link.log") && fs::is_symlink(dir / "dangling.log"));
     EXPECT_EQ(fs::status(dir / "old.log").permissions() & fs::perms::all, mode) << "kept";
 }

@@ -67,24 +67,30 @@ TEST_F(Stream, SplittingTheStreamAnywhereGivesTheSameLog) {
                 << "split at " << i << " and " << j;
 }
 
-TEST_F(Stream, SeparatorPrecedesExactlyTheTransactionStartCodes) {
-    const std::set<int> separated = {1, 3, 6, 13, 14, 15};
-    std::vector<std::string> expected;
+// Per code: an empty line before each code that begins a transaction (back to back too), and a
+// new time for a START's gap to count from after the stop-type codes only.
+TEST_F(Stream, EachCodeIsSeparatedAndMovesTheStopTimeByItsKind) {
+    const std::set<int> separated = {1, 3, 6, 13, 14, 15}, stopTypes = {2, 5, 11, 12, 16};
     for (int code = 0; code < 256; ++code) {
-        // Twice each, so back-to-back separator codes are covered too.
-        for (int twice = 0; twice < 2; ++twice) {
-            AppendEvent(static_cast<std::uint8_t>(code), 0x20, 0);
-            if (separated.count(code))
-                expected.emplace_back();
-            expected.push_back(ViewTWI(static_cast<std::uint8_t>(code), 0x20, 0));
-        }
+        SCOPED_TRACE(code);
+        SetUp();
+        for (const auto& [cmd, timer] :
+             {std::pair{2, 1'000}, {code, 5'000}, {code, 5'000}, {1, 9'000}})
+            AppendEvent(static_cast<std::uint8_t>(cmd), 0x20, timer);
+        LogLines lines;
+        ASSERT_EQ(DrainEvents(lines), 4u);
+        std::string shape; // x a line, - an empty one
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            shape += lines[i].empty() ? '-' : 'x';
+        EXPECT_EQ(shape, separated.count(code) ? "x-x-x-x" : "xxx-x");
+        const std::string gap = stopTypes.count(code) ? "4" : "8";
+        EXPECT_EQ(lines[lines.size() - 1], "START (valid) [Gap from last Stop = " + gap + "mS]");
     }
-    LogLines lines;
-    EXPECT_EQ(DrainEvents(lines), 512u);
-    EXPECT_EQ(Contents(lines), expected);
+    ResetDecoder(); // a new capture: its stamps restart from zero
+    EXPECT_EQ(ViewTWI(1, 0, 1'000), "START (valid)");
 }
 
-TEST(LogStore, KeepsLinesAtEveryArenaPositionAndWritesEachWithCrLf) {
+TEST(LogStore, KeepsLinesAtEveryArenaPositionWritesEachWithCrLfAndReusesItsBlocks) {
     LogLines lines;
     std::string expected, bytes;
     const auto add = [&](const std::string& line) {
@@ -97,35 +103,28 @@ TEST(LogStore, KeepsLinesAtEveryArenaPositionAndWritesEachWithCrLf) {
     };
     EXPECT_TRUE(WriteLogFile(lines, write));
     EXPECT_EQ(bytes, "") << "an empty log is no bytes";
-    add(""); // before any text block exists
-    // Fill the first block to its last byte, so the next separator falls exactly at its end.
-    for (int i = 0; i < 64; ++i)
-        add(std::string(LogLines::kBlockBytes / 64, static_cast<char>('0' + i)));
-    for (int i = 0; i < 50'000; ++i) // many of the writer's chunks
-        add(i % 7 == 0 ? "" : "START (valid) " + std::to_string(i));
-    EXPECT_TRUE(WriteLogFile(lines, write));
-    EXPECT_TRUE(bytes == expected);
-    int calls = 0;
-    EXPECT_FALSE(WriteLogFile(lines, [&](std::string_view) { return ++calls < 2; }));
-    EXPECT_EQ(calls, 2) << "no chunk after the refused one";
-}
-
-TEST(LogStore, ClearKeepsTheMemoryAndTheNextLinesReadBackWhole) {
-    LogLines lines;
-    const std::string a(LogLines::kBlockBytes / 64, 'A'), b(LogLines::kBlockBytes / 64, 'B');
-    for (int i = 0; i < 100; ++i) // into a second block
-        lines.append(a);
-    const std::size_t reserved = lines.BytesReserved();
-    lines.clear();
-    EXPECT_TRUE(lines.empty());
-    EXPECT_EQ(lines.BytesReserved(), reserved) << "a clear keeps the blocks";
-    lines.append("");
-    for (int i = 0; i < 100; ++i)
-        lines.append(b);
-    EXPECT_EQ(lines.BytesReserved(), reserved) << "the next lines go into the kept blocks";
-    ASSERT_EQ(lines.size(), 101u);
-    EXPECT_EQ(lines[0], "");
-    EXPECT_TRUE(lines[1] == b && lines[100] == b);
+    std::size_t reserved = 0;
+    for (const char fill : {'0', 'A'}) {
+        add(""); // before any text block exists, then into the blocks a clear kept
+        // Fill the first block to its last byte, so the next separator falls exactly at its end.
+        for (int i = 0; i < 64; ++i)
+            add(std::string(LogLines::kBlockBytes / 64, static_cast<char>(fill + i % 26)));
+        for (int i = 0; i < 50'000; ++i) // many of the writer's chunks
+            add(i % 7 == 0 ? "" : "START (valid) " + std::to_string(i));
+        EXPECT_TRUE(WriteLogFile(lines, write));
+        EXPECT_TRUE(bytes == expected);
+        int calls = 0;
+        EXPECT_FALSE(WriteLogFile(lines, [&](std::string_view) { return ++calls < 2; }));
+        EXPECT_EQ(calls, 2) << "no chunk after the refused one";
+        if (reserved != 0) {
+            EXPECT_EQ(lines.BytesReserved(), reserved) << "no new blocks after a clear";
+        }
+        reserved = lines.BytesReserved();
+        lines.clear();
+        EXPECT_TRUE(lines.empty());
+        expected.clear();
+        bytes.clear();
+    }
 }
 
 } // namespace
