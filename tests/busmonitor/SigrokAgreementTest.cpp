@@ -42,18 +42,9 @@ std::vector<std::vector<std::string>> TabRows(const fs::path& path) {
     return rows;
 }
 
-Tokens ReadTokens(const fs::path& path) {
+Tokens Words(std::istream&& in) {
     Tokens tokens;
-    std::ifstream in(path);
     for (std::string word; in >> word;)
-        tokens.push_back(word);
-    return tokens;
-}
-
-Tokens Split(const std::string& text) {
-    Tokens tokens;
-    std::istringstream words(text);
-    for (std::string word; words >> word;)
         tokens.push_back(word);
     return tokens;
 }
@@ -130,13 +121,15 @@ TEST(SigrokAgreement, CapturesGiveSigroksSequenceButForTheListedDifferences) {
     for (const auto& row : TabRows(kData / "differences.tsv")) {
         ASSERT_EQ(row.size(), 5u);
         EXPECT_TRUE(reasons.contains(row[4])) << row[0] << ": unexplained reason " << row[4];
-        differences[row[0]].push_back({std::stoul(row[1]), Split(row[2]), Split(row[3])});
+        differences[row[0]].push_back({std::stoul(row[1]), Words(std::istringstream(row[2])),
+                                       Words(std::istringstream(row[3]))});
     }
     const auto captures = TabRows(kData / "captures.tsv");
     ASSERT_GT(captures.size(), 80u);
     for (const auto& row : captures) {
         SCOPED_TRACE(row[0]);
-        Tokens expected = ReadTokens(kData / "sigrok" / fs::path(row[0]).stem().concat(".txt"));
+        Tokens expected =
+            Words(std::ifstream(kData / "sigrok" / fs::path(row[0]).stem().concat(".txt")));
         ApplyEdits(differences[row[0]], expected);
         differences.erase(row[0]);
         const Tokens actual = MonitorTokens({(kData / row[0]).string(), "", row[1], row[2], {}});

@@ -2,183 +2,319 @@
 // Capture cycles through the real adapter library and its simulated modules: reads, framing
 // and refresh requests, reader messages, stop and abort, and the commands the module gets.
 #include "capture/CaptureControl.h"
-#include "CaptureHarness.h"
 #include "SimControl.h"
 #include "adapter/AdapterLibrary.h"
+#include "events/EventBuffer.h"
+#include "events/EventCodes.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <thread>
 #include <tuple>
 
 namespace Wirelog {
 namespace {
 
-using test::AdapterCall;
 using Fn = AdapterFunction;
 using Event = std::tuple<int, int>; // cmd, data
 
+template <class Get> auto Locked(std::mutex& mutex, Get get) {
+    std::lock_guard lock(mutex);
+    return get();
+}
+
+struct AdapterCall {
+    Fn function;
+    FT_HANDLE handle = nullptr;
+    DWORD argument = 0; // request, size, latency, mask or device index
+    FT_STATUS status = FT_OK;
+    DWORD result = 0;             // bytes read or queued
+    const void* object = nullptr; // the event object of a notification
+    std::thread::id thread = std::this_thread::get_id();
+};
+
+// Forwards to the real binding and records each call made with a handle. Also counts the
+// complete events among the bytes read, independently of the framing under test.
+class RecordingAdapter final : public Adapter {
+public:
+    explicit RecordingAdapter(Adapter& inner) : inner_(inner) {}
+
+    std::atomic<bool> throwOnRead{false};
+    // The queue status fails, giving a count that is not there: always, or right after a read.
+    enum StatusFault { kStatusWorks, kStatusFails, kStatusFailsAfterRead };
+    std::atomic<StatusFault> statusFault{kStatusWorks};
+    static constexpr DWORD kBogusCount = 12345;
+
+    FT_STATUS ListDevices(PVOID a, PVOID b, DWORD flags) override {
+        return inner_.ListDevices(a, b, flags);
+    }
+    FT_STATUS Open(int index, FT_HANDLE* h) override {
+        return Log({Fn::Open, nullptr, DWORD(index), inner_.Open(index, h)});
+    }
+    FT_STATUS Close(FT_HANDLE h) override { return Log({Fn::Close, h, 0, inner_.Close(h)}); }
+    FT_STATUS SetLatencyTimer(FT_HANDLE h, UCHAR ms) override {
+        return Log({Fn::SetLatencyTimer, h, ms, inner_.SetLatencyTimer(h, ms)});
+    }
+    FT_STATUS SetEventNotification(FT_HANDLE h, DWORD mask, PVOID param) override {
+        return Log({Fn::SetEventNotification, h, mask, inner_.SetEventNotification(h, mask, param),
+                    0, param});
+    }
+    FT_STATUS GetQueueStatus(FT_HANDLE h, DWORD* queued) override {
+        if (statusFault == kStatusFails ||
+            (statusFault == kStatusFailsAfterRead && LastCall() == Fn::Read)) {
+            *queued = kBogusCount;
+            return Log({Fn::GetQueueStatus, h, 0, FT_IO_ERROR, kBogusCount});
+        }
+        const FT_STATUS status = inner_.GetQueueStatus(h, queued);
+        return Log({Fn::GetQueueStatus, h, 0, status, *queued});
+    }
+    FT_STATUS Read(FT_HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD got) override {
+        if (throwOnRead) {
+            Log({Fn::Read, h, toRead, FT_OTHER_ERROR});
+            throw std::runtime_error("adapter fault");
+        }
+        const FT_STATUS status = inner_.Read(h, buffer, toRead, got);
+        const DWORD count = status == FT_OK ? *got : 0;
+        std::lock_guard lock(mutex_);
+        for (const std::uint8_t byte : std::span(static_cast<const std::uint8_t*>(buffer), count)) {
+            valueDue_ = !valueDue_ && TakesValueByte(byte);
+            completeEvents_ += !valueDue_;
+        }
+        calls_.push_back({Fn::Read, h, toRead, status, count});
+        return status;
+    }
+    FT_STATUS Write(FT_HANDLE h, LPVOID buffer, DWORD size, LPDWORD written) override {
+        return Log({Fn::Write, h, size, inner_.Write(h, buffer, size, written)});
+    }
+
+    std::vector<AdapterCall> Calls(std::size_t from = 0) {
+        return Locked(mutex_, [&] {
+            return std::vector<AdapterCall>(calls_.begin() + std::ptrdiff_t(from), calls_.end());
+        });
+    }
+    Fn LastCall() {
+        return Locked(mutex_, [&] { return calls_.empty() ? Fn::Open : calls_.back().function; });
+    }
+    std::uint64_t BytesRead() {
+        std::uint64_t bytes = 0;
+        for (const AdapterCall& call : Calls())
+            bytes += call.function == Fn::Read ? call.result : 0;
+        return bytes;
+    }
+    std::uint64_t CompleteEventsRead() {
+        return Locked(mutex_, [&] { return completeEvents_; });
+    }
+    void ResetStream() {
+        Locked(mutex_, [&] { completeEvents_ = 0, valueDue_ = false; });
+    }
+
+private:
+    FT_STATUS Log(const AdapterCall& call) {
+        Locked(mutex_, [&] { calls_.push_back(call); });
+        return call.status;
+    }
+
+    Adapter& inner_;
+    std::mutex mutex_;
+    std::vector<AdapterCall> calls_;
+    std::uint64_t completeEvents_ = 0;
+    bool valueDue_ = false;
+};
+
+// The test's thread is the owner's: it takes refresh requests and reader messages, and drains
+// the event buffer as the log refresh does.
 class CaptureControlTest : public ::testing::Test {
 protected:
+    struct Message {
+        std::string text;
+        std::function<void()> closed;
+    };
+
     void Make(const std::string& config = "hw:off;dev:stream=idle") {
         sim.Configure(config);
+        const ReaderCallbacks callbacks{
+            [this] { Notify([&] { ++refreshes_; }); },
+            [this](const std::string& text, std::function<void()> closed) {
+                Notify([&] { messages_.push_back({text, std::move(closed)}); });
+            }};
         // Every reading of the clock is one tick later: each read has a stamp of its own.
-        capture = std::make_unique<CaptureControl>(adapter, owner.Callbacks(),
-                                                   [this] { return ++ticks; });
+        capture = std::make_unique<CaptureControl>(adapter, callbacks, [this] { return ++ticks; });
         modules = capture->Load().entries;
         ASSERT_EQ(modules.size(), 1u);
     }
     // Starts on the module and drains its code 0.
     void Start() {
-        ASSERT_TRUE(capture->StartCapture(modules[0], [this] { owner.drained.clear(); }));
-        ASSERT_TRUE(owner.DrainUntil([&] { return !owner.drained.empty(); }));
+        ASSERT_TRUE(capture->StartCapture(modules[0], [this] { drained.clear(); }));
+        ASSERT_TRUE(DrainUntil([&] { return !drained.empty(); }));
         ASSERT_EQ(Events(0), (std::vector<Event>{{0, 0}}));
     }
-    // The module sends bytes; waits until the reader has read and framed them all.
+    // The module sends bytes; waits until the reader has read and framed them all (after a
+    // read, its framing and refresh request are done once the queue is asked again).
     bool Send(const std::vector<std::uint8_t>& bytes) {
         const std::uint64_t target = adapter.BytesRead() + bytes.size();
-        return sim.Inject(0, bytes) && owner.DrainUntil([&] {
-            return adapter.BytesRead() >= target && adapter.LastCallAskedTheQueue();
-        });
+        return sim.Inject(0, bytes) && DrainUntil([&] {
+                   return adapter.BytesRead() >= target && adapter.LastCall() == Fn::GetQueueStatus;
+               });
     }
     std::vector<Event> Events(std::size_t from) const {
         std::vector<Event> events;
-        for (std::size_t i = from; i < owner.drained.size(); ++i)
-            events.emplace_back(owner.drained[i].cmd, owner.drained[i].data);
+        for (std::size_t i = from; i < drained.size(); ++i)
+            events.emplace_back(drained[i].cmd, drained[i].data);
         return events;
     }
-    void WaitForReadersToEnd() {
-        ASSERT_TRUE(owner.DrainUntil([&] {
-            capture->StopThread(); // joins the readers that have ended
-            return capture->LiveReaderThreads() == 0;
-        }));
+    std::uint64_t Refreshes() {
+        return Locked(mutex_, [&] { return refreshes_; });
+    }
+    std::size_t PendingMessages() {
+        return Locked(mutex_, [&] { return messages_.size(); });
+    }
+    void Drain() {
+        while (myevtTail < myevtHead.load(std::memory_order_acquire))
+            drained.push_back(MyEvents[myevtTail++]);
+    }
+    // Drains after every refresh request (and every few milliseconds, for conditions that
+    // change without one) until done() holds, then once more for what was stored while done()
+    // was being decided; false when the time ran out.
+    bool DrainUntil(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (Drain(); !done(); Drain()) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::unique_lock lock(mutex_);
+            const std::uint64_t seen = refreshes_;
+            changed_.wait_for(lock, std::chrono::milliseconds(5),
+                              [&] { return refreshes_ != seen; });
+        }
+        Drain();
+        return true;
+    }
+    std::optional<Message> WaitMessage() {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait_for(lock, std::chrono::seconds(20), [&] { return !messages_.empty(); }))
+            return std::nullopt;
+        Message message = std::move(messages_.front());
+        messages_.pop_front();
+        return message;
     }
     template <class Match>
     static const AdapterCall* Find(const std::vector<AdapterCall>& calls, Match match) {
         const auto found = std::find_if(calls.begin(), calls.end(), match);
         return found == calls.end() ? nullptr : &*found;
     }
+    static bool IsRead(const AdapterCall& call) { return call.function == Fn::Read; }
 
     test::SimControl sim;
     AdapterLibrary library{test::kAdapterLibraryPath};
-    test::RecordingAdapter adapter{library};
-    test::Owner owner;
+    RecordingAdapter adapter{library};
+    std::vector<TWIevent> drained;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::uint64_t refreshes_ = 0;
+    std::deque<Message> messages_;
     std::atomic<std::int64_t> ticks{0};
     std::vector<std::string> modules;
     std::unique_ptr<CaptureControl> capture; // last: ends before what it uses
+
+private:
+    template <class Change> void Notify(Change change) {
+        Locked(mutex_, change);
+        changed_.notify_all();
+    }
 };
 
+// Open, latency 2 ms, arrivals signalled on the reader's event, then the start command. A code
+// ending a read waits for its value in the next one and takes that read's stamp. STOP sends the
+// stop command and closes the module.
 TEST_F(CaptureControlTest, ACaptureStoresExactEventsStampedPerReadBetweenItsCommands) {
     Make();
     Start();
-    // 0x05 and 0xFF after code 7 are values, not codes; 0x30 where a code is due is code 17;
-    // the code 10 ending the read takes its value from the next successful read.
-    ASSERT_TRUE(Send({0x01, 0x07, 0xA0, 0x02, 0x30, 0x07, 0x05, 0x07, 0xFF, 0x0A}));
-    sim.SetFaults(0, "read=zero");
-    const std::uint64_t refreshes = owner.Refreshes();
-    ASSERT_TRUE(sim.Inject(0, {0x44, 0x02}));
-    ASSERT_TRUE(owner.DrainUntil([&] { return owner.Refreshes() >= refreshes + 3; }))
-        << "each zero-byte read still requests a refresh";
-    sim.SetFaults(0, "");
-    ASSERT_TRUE(owner.DrainUntil([&] { return owner.drained.size() == 9; }));
-    EXPECT_EQ(Events(1),
-              (std::vector<Event>{
-                  {1, 0}, {7, 0xA0}, {2, 0}, {17, 0x30}, {7, 5}, {7, 0xFF}, {10, 0x44}, {2, 0}}));
-    const auto& events = owner.drained;
-    EXPECT_LT(events[0].timer, events[1].timer);
-    EXPECT_LT(events[6].timer, events[7].timer);
-    for (std::size_t i : {2, 3, 4, 5, 6})
-        EXPECT_EQ(events[i].timer, events[1].timer) << "one read, one time stamp";
-    EXPECT_EQ(events[8].timer, events[7].timer) << "the waiting code takes its value's stamp";
-
-    capture->StopCapture();
-    EXPECT_FALSE(capture->IsPortOpen());
-    EXPECT_EQ(capture->LiveReaderThreads(), 0u);
-    const WirelogSimStats stats = sim.Stats(0);
-    EXPECT_EQ(stats.start_commands, 1u);
-    EXPECT_EQ(stats.stop_commands, 1u);
-    EXPECT_EQ(stats.bytes_written, 4u);
-    EXPECT_EQ(stats.closes, 1u);
-}
-
-// Open, latency 2 ms, arrivals signalled on the reader's event, then the two command bytes; a
-// failed open is followed by nothing.
-TEST_F(CaptureControlTest, TheStartSequenceSetsLatencyAndNotificationBeforeTheCommand) {
-    Make("hw:off;dev:stream=idle,open=fail");
-    EXPECT_FALSE(capture->StartCapture(modules[0], [] {}));
-    ASSERT_EQ(adapter.CallCount(), 1u);
-    EXPECT_EQ(adapter.Calls()[0].function, Fn::Open);
-    sim.SetFaults(0, "");
-    Start();
     std::vector<std::tuple<Fn, DWORD, const void*>> sequence;
-    for (const AdapterCall& call : adapter.Calls(1))
-        if (call.function != Fn::GetQueueStatus && call.function != Fn::Read)
+    for (const AdapterCall& call : adapter.Calls())
+        if (call.function != Fn::GetQueueStatus && !IsRead(call))
             sequence.emplace_back(call.function, call.argument, call.object);
     EXPECT_EQ(sequence, (std::vector<std::tuple<Fn, DWORD, const void*>>{
                             {Fn::Open, 0, nullptr},
                             {Fn::SetLatencyTimer, 2, nullptr},
                             {Fn::SetEventNotification, FT_EVENT_RXCHAR, hEvent->Param()},
                             {Fn::Write, 2, nullptr}}));
+
+    ASSERT_TRUE(Send({0x01, 0x07, 0xA0, 0x02, 0x0A}));
+    ASSERT_TRUE(Send({0x44, 0x02}));
+    EXPECT_EQ(Events(1), (std::vector<Event>{{1, 0}, {7, 0xA0}, {2, 0}, {10, 0x44}, {2, 0}}));
+    EXPECT_LT(drained[0].timer, drained[1].timer);
+    EXPECT_EQ(drained[2].timer, drained[1].timer) << "one read, one time stamp";
+    EXPECT_EQ(drained[3].timer, drained[1].timer);
+    EXPECT_LT(drained[1].timer, drained[4].timer);
+    EXPECT_EQ(drained[4].timer, drained[5].timer) << "the waiting code takes its value's stamp";
+
+    capture->StopCapture();
+    EXPECT_FALSE(capture->IsPortOpen());
+    EXPECT_EQ(capture->LiveReaderThreads(), 0u);
+    const WirelogSimStats stats = sim.Stats(0);
+    EXPECT_EQ(stats.stop_commands, 1u);
+    EXPECT_EQ(stats.bytes_written, 4u);
+    EXPECT_EQ(stats.closes, 1u);
 }
 
 // A failing queue status, at the loop's top or right after a read, is nothing queued: no read
-// is made on its count, and the bytes come once it answers again. Short reads lose nothing.
-TEST_F(CaptureControlTest, FailedQueueStatusAndShortReadsLoseNoByte) {
+// is made on its count, and the bytes come once it answers again. Short reads lose nothing, and
+// a large queue is read in requests of at most 32764 bytes without pausing in between.
+TEST_F(CaptureControlTest, QueuedCountsDecideTheReadsAndNoByteIsLost) {
     Make();
     Start();
-    adapter.statusFault = test::RecordingAdapter::kStatusFails;
-    const std::size_t from = adapter.CallCount();
+    adapter.statusFault = RecordingAdapter::kStatusFails;
+    const std::size_t from = adapter.Calls().size();
     ASSERT_TRUE(sim.Inject(0, {0x01, 0x02}));
-    ASSERT_TRUE(owner.DrainUntil([&] {
+    ASSERT_TRUE(DrainUntil([&] {
         const auto calls = adapter.Calls(from);
         return std::count_if(calls.begin(), calls.end(), [](const AdapterCall& c) {
                    return c.function == Fn::GetQueueStatus && c.status != FT_OK;
                }) >= 3;
     }));
-    EXPECT_EQ(
-        Find(adapter.Calls(from), [](const AdapterCall& c) { return c.function == Fn::Read; }),
-        nullptr);
+    EXPECT_EQ(Find(adapter.Calls(from), IsRead), nullptr);
     sim.SetFaults(0, "read=half");
-    adapter.statusFault = test::RecordingAdapter::kStatusFailsAfterRead;
+    adapter.statusFault = RecordingAdapter::kStatusFailsAfterRead;
     ASSERT_TRUE(sim.Inject(0, {0x07, 0xA0, 0x09, 0x10, 0x02}));
-    const auto shortRead = [](const AdapterCall& c) {
-        return c.function == Fn::Read && c.result == c.argument / 2 && c.result > 0;
-    };
     // Half of one byte is none: the last byte comes once reads are whole again.
-    ASSERT_TRUE(owner.DrainUntil([&] { return Find(adapter.Calls(from), shortRead) != nullptr; }));
+    ASSERT_TRUE(DrainUntil([&] {
+        return Find(adapter.Calls(from), [](const AdapterCall& c) {
+                   return IsRead(c) && c.result == c.argument / 2 && c.result > 0;
+               }) != nullptr;
+    }));
     sim.SetFaults(0, "");
-    ASSERT_TRUE(owner.DrainUntil([&] { return owner.drained.size() >= 6; }));
+    ASSERT_TRUE(DrainUntil([&] { return drained.size() >= 6; }));
     EXPECT_EQ(Events(1), (std::vector<Event>{{1, 0}, {2, 0}, {7, 0xA0}, {9, 0x10}, {2, 0}}));
     EXPECT_EQ(Find(adapter.Calls(from),
                    [](const AdapterCall& c) {
-                       return c.function == Fn::Read &&
-                              c.argument == test::RecordingAdapter::kBogusCount;
+                       return IsRead(c) && c.argument == RecordingAdapter::kBogusCount;
                    }),
               nullptr);
-}
 
-TEST_F(CaptureControlTest, LargeQueuesAreReadInRequestsOfAtMost32764WithoutPausing) {
-    Make();
-    Start();
+    adapter.statusFault = RecordingAdapter::kStatusWorks;
     const std::pair<DWORD, std::vector<DWORD>> cases[] = {
         {40'000, {32'764, 7'236}}, {32'767, {32'767}}, {32'768, {32'764, 4}}};
     for (const auto& [queued, requests] : cases) {
-        const std::size_t first = adapter.CallCount();
+        const std::size_t first = adapter.Calls().size();
         ASSERT_TRUE(Send(std::vector<std::uint8_t>(queued, 0x03)));
         // Read, ask the queue, read again: no idle poll in between.
         const auto calls = adapter.Calls(first);
-        const AdapterCall* read =
-            Find(calls, [](const AdapterCall& c) { return c.function == Fn::Read; });
+        const AdapterCall* read = Find(calls, IsRead);
         ASSERT_TRUE(read && read + 2 * requests.size() <= &calls.back() + 1);
         for (DWORD request : requests) {
-            EXPECT_EQ(read->function, Fn::Read);
-            EXPECT_EQ(read->argument, request) << queued;
-            EXPECT_EQ(read->result, request) << queued;
+            EXPECT_TRUE(IsRead(*read) && read->argument == request && read->result == request)
+                << queued << ": " << read->argument << " asked, " << read->result << " read";
             EXPECT_EQ((++read)->function, Fn::GetQueueStatus);
             ++read;
         }
     }
-    EXPECT_EQ(owner.drained.size(), 1u + 40'000 + 32'767 + 32'768);
+    EXPECT_EQ(drained.size(), 6u + 40'000 + 32'767 + 32'768);
 }
 
 TEST_F(CaptureControlTest, AFailedReadIsShownAgainAfterEveryCloseThenRetriedWithTheSameCount) {
@@ -188,28 +324,25 @@ TEST_F(CaptureControlTest, AFailedReadIsShownAgainAfterEveryCloseThenRetriedWith
         const bool throws = expected != "RError!";
         sim.SetFaults(0, throws ? "" : "read=fail");
         adapter.throwOnRead = throws;
-        const std::uint64_t refreshes = owner.Refreshes();
-        const std::size_t events = owner.drained.size();
+        const std::size_t events = drained.size();
         ASSERT_TRUE(sim.Inject(0, {0x01, 0x02}));
         for (int shown = 0; shown < 3; ++shown) {
-            auto message = owner.WaitMessage();
+            auto message = WaitMessage();
             ASSERT_TRUE(message);
             EXPECT_EQ(message->text, expected);
-            EXPECT_EQ(owner.PendingMessages(), 0u) << "the reader waits while its box is open";
+            EXPECT_EQ(PendingMessages(), 0u) << "the reader waits while its box is open";
             if (shown == 2) {
                 sim.SetFaults(0, "");
                 adapter.throwOnRead = false;
             }
             message->closed();
         }
-        ASSERT_TRUE(owner.DrainUntil([&] { return owner.drained.size() == events + 2; }));
-        EXPECT_EQ(owner.Refreshes(), refreshes + 1) << "failed reads request no refresh";
+        ASSERT_TRUE(DrainUntil([&] { return drained.size() == events + 2; }));
     }
     const auto calls = adapter.Calls();
     EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
                             [](const AdapterCall& c) {
-                                return c.function == Fn::Read && c.status != FT_OK &&
-                                       c.argument == 2;
+                                return IsRead(c) && c.status != FT_OK && c.argument == 2;
                             }),
               6);
 }
@@ -227,22 +360,25 @@ TEST_F(CaptureControlTest, AReaderHeldByAMessageIsAbortedForGoodAndTheModuleStil
         Start();
         sim.SetFaults(0, "read=fail");
         ASSERT_TRUE(sim.Inject(0, {0x01}));
-        auto message = owner.WaitMessage();
+        auto message = WaitMessage();
         ASSERT_TRUE(message);
         sim.SetFaults(0, "");
-        const std::size_t callsBefore = adapter.CallCount();
-        const std::uint64_t refreshes = owner.Refreshes();
+        const std::size_t callsBefore = adapter.Calls().size();
+        const std::uint64_t refreshes = Refreshes();
         if (userStops)
             capture->StopCapture(); // closes the module at once
         else
             EXPECT_FALSE(capture->StopThread()) << "aborted while its box is open";
         message->closed(); // the user closes the box late: nothing happens
-        WaitForReadersToEnd();
+        ASSERT_TRUE(DrainUntil([&] {
+            capture->StopThread(); // joins the readers that have ended
+            return capture->LiveReaderThreads() == 0;
+        }));
         for (const AdapterCall& call : adapter.Calls(callsBefore))
             EXPECT_EQ(call.thread, std::this_thread::get_id()) << "a call by the aborted reader";
         EXPECT_EQ(myevtHead.load(), 1u);
-        EXPECT_EQ(owner.Refreshes(), refreshes);
-        EXPECT_EQ(owner.PendingMessages(), 0u);
+        EXPECT_EQ(Refreshes(), refreshes);
+        EXPECT_EQ(PendingMessages(), 0u);
         EXPECT_EQ(capture->IsPortOpen(), !userStops);
     }
     EXPECT_EQ(sim.Stats(0).stop_commands, 1u);
@@ -254,8 +390,8 @@ TEST_F(CaptureControlTest, ClosingTheModuleMidReadNeverUsesTheClosedHandle) {
     Make("hw:off;dev:rate=400000");
     for (std::uint32_t round = 1; round <= 30; ++round) {
         ASSERT_TRUE(capture->StartCapture(modules[0], {}));
-        ASSERT_TRUE(owner.DrainUntil([&] { return sim.Stats(0).bytes_read > 2000; }));
-        const std::size_t first = adapter.CallCount();
+        ASSERT_TRUE(DrainUntil([&] { return sim.Stats(0).bytes_read > 2000; }));
+        const std::size_t first = adapter.Calls().size();
         capture->ClosePort(); // what SCAN and a new selection do
         EXPECT_TRUE(capture->StopThread());
         const auto calls = adapter.Calls(first);
@@ -274,19 +410,19 @@ TEST_F(CaptureControlTest, ManyStartStopCyclesShowEveryEventOnce) {
     for (int cycle = 0; cycle < 500; ++cycle) {
         SCOPED_TRACE(cycle);
         adapter.ResetStream();
-        ASSERT_TRUE(capture->StartCapture(modules[0], [this] { owner.drained.clear(); }));
+        ASSERT_TRUE(capture->StartCapture(modules[0], [this] { drained.clear(); }));
         const std::size_t wanted = 1 + static_cast<std::size_t>(cycle % 7) * 40;
-        ASSERT_TRUE(owner.DrainUntil([&] { return owner.drained.size() >= wanted; }));
+        ASSERT_TRUE(DrainUntil([&] { return drained.size() >= wanted; }));
         capture->StopCapture();
-        owner.Drain(); // the refreshes still queued after STOP
+        Drain(); // the refreshes still queued after STOP
 
         const WirelogSimStats stats = sim.Stats(0);
         ASSERT_EQ(stats.bytes_read, stats.bytes_emitted);
-        ASSERT_EQ(owner.drained.size(), adapter.CompleteEventsRead());
+        ASSERT_EQ(drained.size(), adapter.CompleteEventsRead());
         // Only an event whose value byte the stop command cut off is not shown.
-        ASSERT_LE(stats.events_emitted - owner.drained.size(), 1u);
-        for (std::size_t i = 1; i < owner.drained.size(); ++i)
-            ASSERT_LE(owner.drained[i - 1].timer, owner.drained[i].timer);
+        ASSERT_LE(stats.events_emitted - drained.size(), 1u);
+        for (std::size_t i = 1; i < drained.size(); ++i)
+            ASSERT_LE(drained[i - 1].timer, drained[i].timer);
     }
     EXPECT_EQ(sim.Stats(0).start_commands, 500u);
 }

@@ -48,32 +48,21 @@ TEST(ModulesTest, OpenPortOpensTheEntrysDeviceAndClosePortClosesItOnce) {
     EXPECT_THROW(CaptureControl(library, {}), std::logic_error) << "one per program";
 }
 
-// A listing adapter scripted per device: what its description and serial reads give. A status
-// of kThrows throws instead, as a faulty adapter library surfaces as a C++ exception.
-constexpr FT_STATUS kThrows = 0xFFFF;
-struct ListedDevice {
-    FT_STATUS descriptionStatus;
-    const char* description;
-    FT_STATUS serialStatus;
-    const char* serial;
-};
-
+// A listing adapter scripted per device: its description and serial, where nullptr fails the
+// read and "!" throws, as a faulty adapter library surfaces as a C++ exception.
 class ScriptedListing final : public Adapter {
 public:
-    FT_STATUS countStatus = FT_OK;
-    std::vector<ListedDevice> devices;
+    const char* count = "";
+    std::vector<std::pair<const char*, const char*>> devices;
 
     FT_STATUS ListDevices(PVOID arg1, PVOID arg2, DWORD flags) override {
         if (flags == FT_LIST_NUMBER_ONLY) {
             *static_cast<DWORD*>(arg1) = static_cast<DWORD>(devices.size());
-            return Result(countStatus);
+            return Give(count, nullptr);
         }
-        const ListedDevice& device = devices.at(reinterpret_cast<std::uintptr_t>(arg1));
-        const bool description = (flags & FT_OPEN_BY_DESCRIPTION) != 0;
-        const FT_STATUS status = description ? device.descriptionStatus : device.serialStatus;
-        if (status == FT_OK)
-            std::strcpy(static_cast<char*>(arg2), description ? device.description : device.serial);
-        return Result(status);
+        const auto& [description, serial] = devices.at(reinterpret_cast<std::uintptr_t>(arg1));
+        return Give(flags & FT_OPEN_BY_DESCRIPTION ? description : serial,
+                    static_cast<char*>(arg2));
     }
     FT_STATUS Open(int, FT_HANDLE*) override { return FT_OTHER_ERROR; }
     FT_STATUS Close(FT_HANDLE) override { return FT_OTHER_ERROR; }
@@ -84,10 +73,14 @@ public:
     FT_STATUS Write(FT_HANDLE, LPVOID, DWORD, LPDWORD) override { return FT_OTHER_ERROR; }
 
 private:
-    static FT_STATUS Result(FT_STATUS status) {
-        if (status == kThrows)
+    static FT_STATUS Give(const char* text, char* out) {
+        if (text == nullptr)
+            return FT_IO_ERROR;
+        if (std::strcmp(text, "!") == 0)
             throw std::runtime_error("adapter fault");
-        return status;
+        if (out != nullptr)
+            std::strcpy(out, text);
+        return FT_OK;
     }
 };
 
@@ -95,20 +88,16 @@ private:
 // read shows the buffer as it stands (the description just read); a thrown fault is a failure.
 TEST(ModulesTest, FailedListingCallsLeaveOutWhatTheyCouldNotRead) {
     ScriptedListing adapter;
-    for (const FT_STATUS count : {FT_STATUS{FT_IO_ERROR}, kThrows}) {
-        adapter.countStatus = count;
-        adapter.devices = {{FT_OK, "wirlg000", FT_OK, "A"}};
+    adapter.devices = {{"wirlg000", "A"}};
+    for (const char* count : {static_cast<const char*>(nullptr), "!"}) {
+        adapter.count = count;
         const ModuleList list = ListModules(adapter);
         EXPECT_NE(list.countStatus, FT_OK);
         EXPECT_TRUE(list.entries.empty());
     }
-    adapter.countStatus = FT_OK;
-    adapter.devices = {{FT_OK, "wirlg000", FT_OK, "A"},
-                       {FT_IO_ERROR, "", FT_OK, "B"},
-                       {FT_OK, "wirlg000", FT_IO_ERROR, ""},
-                       {FT_OK, "wirlg000x", FT_OK, "D"},
-                       {kThrows, "", FT_OK, "E"},
-                       {FT_OK, "wirlg000", kThrows, ""}};
+    adapter.count = "";
+    adapter.devices = {{"wirlg000", "A"},  {nullptr, "B"}, {"wirlg000", nullptr},
+                       {"wirlg000x", "D"}, {"!", "E"},     {"wirlg000", "!"}};
     EXPECT_EQ(ListModules(adapter).entries,
               (Entries{"0 (s/n A)", "2 (s/n wirlg000)", "5 (s/n wirlg000)"}));
 }
