@@ -43,6 +43,7 @@ protected:
 
 // Only the sole module is selected, and selecting it test-opens it; SCAN does it all again.
 // START then works only with a selected module that opens, and a failed START leaves the log.
+// The box that says so takes the focus; the S that opened it still counts once.
 TEST_F(WindowCaptureTest, TheOnlyModuleIsSelectedAndTestOpenedAtLoadAndAfterScan) {
     const struct {
         const char* modules;
@@ -70,7 +71,8 @@ TEST_F(WindowCaptureTest, TheOnlyModuleIsSelectedAndTestOpenedAtLoadAndAfterScan
                 Button("bscan").click();
         }
         ShowEvents({1});
-        Button("btnStartStop").click();
+        Devices().setFocus();
+        Press(Qt::Key_S);
         EXPECT_EQ(State(), c.starts ? "STOP, Save Log disabled" : "START, Save Log enabled");
         EXPECT_EQ(messages.all.size(), failedTestOpens * 2 + (c.starts ? 0 : 1));
         EXPECT_EQ(Rows(Log()), c.starts ? QStringList() : (QStringList{"", kStartLine}));
@@ -114,8 +116,7 @@ TEST_F(WindowCaptureTest, CapturesShowTheModulesEventsExactly) {
 
 TEST_F(WindowCaptureTest, CAndSActUnlessAltOrCtrlIsHeldAndEveryRepeatCounts) {
     Open("hw:off;dev:stream=idle");
-    for (const auto& [keys, acts] : {std::pair{"C", true},
-                                     {"Shift+C", true},
+    for (const auto& [keys, acts] : {std::pair{"Shift+C", true},
                                      {"Ctrl+C", false},
                                      {"Alt+C", false},
                                      {"Shift+S", true},
@@ -158,34 +159,13 @@ TEST_F(WindowCaptureTest, CKeepsTheStopTimeAndAFullBufferEndsAtItsCapacity) {
     Start();
 }
 
-// The box that says START failed takes the focus; the S that opened it still counts once.
-TEST_F(WindowCaptureTest, SWhenStartFailsShowsTheMessageOnce) {
-    for (const char* modules :
-         {"hw:off", "hw:off;dev:open=fail", "hw:off;dev:serial=A;dev:serial=B"}) {
-        SCOPED_TRACE(modules);
-        Open(modules);
-        Devices().setFocus();
-        std::vector<std::string> shown;
-        const ScopedMessageSink sink([&](const MessageRequest& request) {
-            shown.push_back(request.text);
-            if (QWidget* focus = QApplication::focusWidget())
-                focus->clearFocus();
-        });
-        Press(Qt::Key_S);
-        EXPECT_EQ(shown, std::vector<std::string>{"Couldn't activate the selected module."});
-    }
-}
-
 // They end the capture without the stop command and leave Save Log disabled.
-TEST_F(WindowCaptureTest, ScanSelectionModeAndSaveLogEndACaptureWithoutTheStopCommand) {
+TEST_F(WindowCaptureTest, ScanSelectionAndSaveLogEndACaptureWithoutTheStopCommand) {
     Open("hw:off;dev:stream=idle;dev:stream=idle");
     window->SetSaveDialogRunner([](QFileDialog&) { return std::nullopt; });
-    auto& modes = Child<QListWidget>(*window, "lbMode");
-    modes.addItem("a mode the test adds");
     const std::pair<const char*, std::function<void()>> actions[] = {
         {"SCAN", [&] { Button("bscan").click(); }},
         {"another module", [&] { Devices().setCurrentRow(1); }},
-        {"a mode", [&] { modes.setCurrentRow(0); }},
         // The button is disabled during a capture; the handler is run as its click would.
         {"Save Log", [&] { emit Button("bSave").clicked(); }},
     };
@@ -204,7 +184,8 @@ TEST_F(WindowCaptureTest, ScanSelectionModeAndSaveLogEndACaptureWithoutTheStopCo
     EXPECT_TRUE(messages.all.empty());
 }
 
-// STOP works while the reader waits for the user to close its box, and the next capture works.
+// The reader's message reaches the user without blocking the window: STOP works while its box is
+// open.
 TEST_F(WindowCaptureTest, StopWorksWhileTheReadersMessageIsOpen) {
     Open("hw:off;dev:stream=idle");
     Start();
@@ -214,12 +195,8 @@ TEST_F(WindowCaptureTest, StopWorksWhileTheReadersMessageIsOpen) {
     Button("btnStartStop").click();
     EXPECT_EQ(State(), "START, Save Log enabled");
     EXPECT_EQ(sim.Stats(0).open, 0u);
-    ASSERT_TRUE(messages.all.back().closed);
-    messages.all.back().closed();
-    sim.SetFaults(0, "");
-    Start();
-    Send({0x02}, {kMonitoring, kStopLine});
     EXPECT_EQ(messages.Texts(), std::vector<std::string>{"RError!"});
+    EXPECT_TRUE(messages.all.back().closed) << "no closing to report: the reader would not wait";
 }
 
 } // namespace

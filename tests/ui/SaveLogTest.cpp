@@ -52,9 +52,9 @@ TEST_F(SaveLogTest, TheFileHoldsEachLineWithCrLfAndAFailedSaveKeepsTheEarlierOne
             const ScopedFileSizeLimit limit(16 * 1024);
             Save(failing);
         }
-        EXPECT_EQ(messages.all.back().text, "Couldn't save the log to \"" + failing.toStdString() +
-                                                "\": " + reason +
-                                                ". An existing file of that name is left as it was.");
+        EXPECT_EQ(messages.all.back().text,
+                  "Couldn't save the log to \"" + failing.toStdString() + "\": " + reason +
+                      ". An existing file of that name is left as it was.");
         EXPECT_EQ(State(), "START, Save Log enabled");
     }
     EXPECT_EQ(messages.all.size(), 2u);
