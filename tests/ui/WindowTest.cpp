@@ -52,41 +52,37 @@ QList<QWidget*> Controls(QWidget& window) {
 
 using WindowTest = UiTest;
 
-// At the design cell every shown control sits where the design puts it, at twice the cell
-// everything doubles; shown controls never overlap and Tab visits the five input controls.
+// At twice the design cell every shown control sits at twice the place the design gives it, and
+// has twice its size unless sized to its caption; shown controls never overlap and Tab visits
+// the five input controls.
 TEST_F(WindowTest, ControlsFollowTheDesignScaledByTheCharacterCell) {
-    for (const int factor : {1, 2}) {
-        SCOPED_TRACE(factor);
-        const ApplicationFontWithCell font(kDesignCell * factor);
-        ASSERT_EQ(CharacterCell(QApplication::font()), kDesignCell * factor);
-        Open("hw:off");
-        const QList<QSize> iconSizes = window->windowIcon().availableSizes();
-        EXPECT_TRUE(iconSizes.contains(QSize(16, 16)) && iconSizes.contains(QSize(32, 32)));
-        EXPECT_EQ(window->size(), QSize(657, 302) * factor);
-        const QList<QWidget*> controls = Controls(*window);
-        EXPECT_EQ(std::ranges::count_if(controls, &QWidget::isVisible), std::size(kShown));
-        for (const auto& expected : kShown) {
-            SCOPED_TRACE(expected.name);
-            QWidget& control = Child<QWidget>(*window, expected.name);
-            EXPECT_TRUE(control.isVisible());
-            EXPECT_EQ(control.pos(), expected.design.topLeft() * factor);
-            if (!expected.sizedToText) {
-                EXPECT_EQ(control.size(), expected.design.size() * factor);
-            }
-            for (const auto& other : kShown)
-                EXPECT_FALSE(
-                    &other != &expected &&
-                    control.geometry().intersects(Child<QWidget>(*window, other.name).geometry()))
-                    << "overlaps " << other.name;
+    const ApplicationFontWithCell font(kDesignCell * 2);
+    ASSERT_EQ(CharacterCell(QApplication::font()), kDesignCell * 2);
+    Open("hw:off");
+    const QList<QSize> iconSizes = window->windowIcon().availableSizes();
+    EXPECT_TRUE(iconSizes.contains(QSize(16, 16)) && iconSizes.contains(QSize(32, 32)));
+    EXPECT_EQ(window->size(), QSize(657, 302) * 2);
+    EXPECT_EQ(std::ranges::count_if(Controls(*window), &QWidget::isVisible), std::size(kShown));
+    for (const auto& expected : kShown) {
+        SCOPED_TRACE(expected.name);
+        QWidget& control = Child<QWidget>(*window, expected.name);
+        EXPECT_TRUE(control.isVisible());
+        EXPECT_EQ(control.pos(), expected.design.topLeft() * 2);
+        if (!expected.sizedToText) {
+            EXPECT_EQ(control.size(), expected.design.size() * 2);
         }
-        QStringList visited;
-        for (int step = 0; step < 6; ++step) {
-            visited << QApplication::focusWidget()->objectName();
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        }
-        EXPECT_EQ(visited, (QStringList{"bscan", "lbDevices", "btnStartStop", "cbAutoScroll",
-                                        "bSave", "bscan"}));
+        for (const auto& other : kShown)
+            EXPECT_FALSE(&other != &expected && control.geometry().intersects(
+                                                    Child<QWidget>(*window, other.name).geometry()))
+                << "overlaps " << other.name;
     }
+    QStringList visited;
+    for (int step = 0; step < 6; ++step) {
+        visited << QApplication::focusWidget()->objectName();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    EXPECT_EQ(visited, (QStringList{"bscan", "lbDevices", "btnStartStop", "cbAutoScroll", "bSave",
+                                    "bscan"}));
 }
 
 // Resizing moves only the log list's right and bottom edges. The list: a fixed-pitch face,
@@ -106,10 +102,7 @@ TEST_F(WindowTest, TheLogListFollowsTheWindowsSizeAndScrollsToItsLongestLine) {
     };
     const std::vector<QRect> before = otherPlaces();
     const QPoint logPlace = log.pos();
-    const auto margins = [&] {
-        return window->size() - QSize(log.geometry().right(), log.geometry().bottom());
-    };
-    const QSize designMargins = margins();
+    const QSize margins = window->size() - log.size();
     QScrollBar& sideways = *log.horizontalScrollBar();
     const auto resizeTo = [&](QSize size, int scrollWidth) {
         window->resize(size);
@@ -119,7 +112,7 @@ TEST_F(WindowTest, TheLogListFollowsTheWindowsSizeAndScrollsToItsLongestLine) {
         }));
         EXPECT_EQ(otherPlaces(), before);
         EXPECT_EQ(log.pos(), logPlace);
-        EXPECT_EQ(margins(), designMargins);
+        EXPECT_EQ(window->size() - log.size(), margins);
     };
     resizeTo({300, window->height() + 100}, LogView::kScrollWidth);
 
