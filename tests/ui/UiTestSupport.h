@@ -6,9 +6,15 @@
 #include "SimControl.h"
 #include "app/Deployment.h"
 #include "app/MessageBox.h"
+#include "decode/ViewTWI.h"
+#include "events/EventBuffer.h"
 #include "ui/Form1.h"
 
 #include <QAbstractItemModel>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -16,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
@@ -35,14 +42,23 @@ inline const QString kStartLine = "START (valid)";
 inline const QString kStopLine = "STOP (*** BUS IS IDLE ***)";
 inline const std::string kNotActivated = "Couldn't activate the selected module.";
 
-// Collects every message instead of showing it.
+// Collects every message instead of showing it. Like a box, a message takes the focus away.
 class RecordedMessages {
 public:
     std::vector<MessageRequest> all;
-    std::vector<std::string> Texts() const;
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        for (const MessageRequest& message : all)
+            texts.push_back(message.text);
+        return texts;
+    }
 
 private:
-    ScopedMessageSink sink_{[this](const MessageRequest& message) { all.push_back(message); }};
+    ScopedMessageSink sink_{[this](const MessageRequest& message) {
+        all.push_back(message);
+        if (QWidget* focus = QApplication::focusWidget())
+            focus->clearFocus();
+    }};
 };
 
 template <typename T> T& Child(QObject& parent, const char* name) {
@@ -51,40 +67,93 @@ template <typename T> T& Child(QObject& parent, const char* name) {
     throw std::runtime_error(std::string("no control named ") + name);
 }
 
-QStringList Rows(const QAbstractItemModel& model);
-QByteArray ReadFile(const QString& path);
+inline QStringList Rows(const QAbstractItemModel& model) {
+    QStringList rows;
+    for (int row = 0; row < model.rowCount(); ++row)
+        rows << model.data(model.index(row, 0)).toString();
+    return rows;
+}
+
+inline QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
 // A new capture's start: an empty event buffer and a decoder with no stop time.
-void StartNewCapture();
+inline void StartNewCapture() {
+    ResetEventBuffer();
+    ResetDecoder();
+}
 
 // While alive, a write past `bytes` fails as on a full disk, without the ending signal.
 class ScopedFileSizeLimit {
 public:
-    explicit ScopedFileSizeLimit(rlim_t bytes);
-    ~ScopedFileSizeLimit();
+    explicit ScopedFileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limited = previous_;
+        limited.rlim_cur = bytes;
+        if (setrlimit(RLIMIT_FSIZE, &limited) != 0)
+            throw std::runtime_error("cannot limit the file size");
+    }
+    ~ScopedFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
 
 private:
     rlimit previous_{};
-    void (*previousHandler_)(int) = nullptr;
+    void (*previousHandler_)(int) = std::signal(SIGXFSZ, SIG_IGN);
 };
 
 class UiTest : public ::testing::Test {
 protected:
-    UiTest();
-    std::unique_ptr<Form1> MakeWindow();
+    UiTest() {
+        if (!dir.isValid() || !QFile::link(QString::fromUtf8(WIRELOG_TEST_ADAPTER_LIBRARY),
+                                           File(kSupportLibraryFile)))
+            throw std::runtime_error("cannot prepare the scratch directory");
+        sim.Configure("hw:off");
+    }
+    std::unique_ptr<Form1> MakeWindow() {
+        _isRunning = true;
+        return std::make_unique<Form1>(
+            SupportLibraryDeployment{dir.path(), [] { return QByteArray(); }});
+    }
     // A shown, active window over the simulated `modules`, in place of any earlier one.
-    void Open(const std::string& modules);
-    QString File(const char* name) const;
+    void Open(const std::string& modules) {
+        window.reset(); // one window, so one capture, at a time
+        sim.Configure(modules);
+        window = MakeWindow();
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    QString File(const char* name) const {
+        return QDir(dir.path()).filePath(QString::fromUtf8(name));
+    }
     QPushButton& Button(const char* name) { return Child<QPushButton>(*window, name); }
     // Sent as the keyboard sends it: to the focused control, through the application's filters.
-    void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = {}, bool autoRepeat = false);
+    void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = {}, bool autoRepeat = false) {
+        QKeyEvent press(QEvent::KeyPress, key, modifiers, QString(), autoRepeat);
+        QWidget* focus = QApplication::focusWidget();
+        QApplication::sendEvent(focus != nullptr ? focus : window.get(), &press);
+    }
     QAbstractItemModel& Log() { return *Child<LogView>(*window, "listBox1").model(); }
     bool WaitForRows(int rows) {
         return QTest::qWaitFor([&] { return Log().rowCount() >= rows; }, 10'000);
     }
     // The log cleared by the C key, then a new capture of these event codes refreshed into it.
-    void ShowEvents(const std::vector<std::uint8_t>& codes);
+    void ShowEvents(const std::vector<std::uint8_t>& codes) {
+        Press(Qt::Key_C);
+        StartNewCapture();
+        for (const std::uint8_t code : codes)
+            AppendEvent(code, 0, 0);
+        window->UpdateLoggingWindow();
+    }
     // The capture state as the user sees it: the button's caption and whether Save Log works.
-    std::string State();
+    std::string State() {
+        return Button("btnStartStop").text().toStdString() +
+               (Button("bSave").isEnabled() ? ", Save Log enabled" : ", Save Log disabled");
+    }
 
     RecordedMessages messages;
     QTemporaryDir dir;

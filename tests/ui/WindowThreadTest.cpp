@@ -3,6 +3,7 @@
 // log refresh and the window's end.
 #include "UiTestSupport.h"
 #include "events/EventBuffer.h"
+#include "events/EventCodes.h"
 
 #include <atomic>
 #include <thread>
@@ -30,7 +31,7 @@ TEST_F(WindowThreadTest, ManyStartStopCyclesShowEveryEmittedEventOnce) {
         ASSERT_EQ(rows.size() - rows.count(""), static_cast<qsizetype>(stored));
         std::uint64_t bytes = 0;
         for (std::uint32_t i = 0; i < stored; ++i)
-            bytes += MyEvents[i].cmd >= 7 && MyEvents[i].cmd <= 16 ? 2 : 1;
+            bytes += TakesValueByte(MyEvents[i].cmd) ? 2 : 1;
         const WirelogSimStats stats = sim.Stats(0);
         const std::uint64_t cut = stats.events_emitted - stored;
         ASSERT_LE(cut, 1u);
