@@ -1,13 +1,21 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Runs wirelog-cli as a user runs it: a child process with its own arguments, environment and
-// working directory, standard input from a file, standard output through a pipe (or into a
-// file), standard error collected. A child that hangs is left to the test's time-out.
+// wirelog-cli run as a user runs it, in a scratch directory whose name has spaces and letters
+// outside ASCII and the ANSI code page. On Linux: a child process with its own arguments and
+// environment, standard input from a file, standard output through a pipe (or into a file),
+// standard error collected; a child that hangs is left to the test's time-out.
+#include "TestPlatform.h"
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,12 +33,43 @@ inline std::string ReadFile(const std::filesystem::path& path) {
     return text.str();
 }
 
+inline std::filesystem::path PathFromUtf8(const std::string& text) {
+    return std::u8string(text.begin(), text.end());
+}
+
+inline std::string Utf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+class CliTest : public testing::Test {
+protected:
+    void SetUp() override { std::filesystem::create_directories(dir); }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::filesystem::path Write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(dir / PathFromUtf8(name), std::ios::binary) << bytes;
+        return dir / PathFromUtf8(name);
+    }
+    std::vector<std::string> Listing() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            names.push_back(Utf8(entry.path().filename()));
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() /
+        PathFromUtf8("wirelog cli \u00dcberpr\u00fcfung \u03a9-" + WirelogTest::ProcessId());
+};
+
+#ifndef _WIN32
 struct CliRun {
     std::vector<std::string> args;
     std::map<std::string, std::string> env; // an empty value removes the variable
     std::string in = "/dev/null";
     std::string out;                          // a file for standard output; empty: captured
-    std::string directory;                    // empty: the test's own
     std::function<void(pid_t)> onFirstOutput; // once, when standard output first has bytes
     std::function<void(pid_t)> onStart;       // in the parent, once the child runs
 };
@@ -61,8 +100,6 @@ inline CliResult RunCli(const CliRun& run) {
         redirect(errFile.string(), O_WRONLY | O_CREAT | O_TRUNC, 2);
         close(out[0]);
         close(out[1]);
-        if (!run.directory.empty() && chdir(run.directory.c_str()) != 0)
-            _exit(127);
         for (const auto& [name, value] : run.env)
             value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
         std::vector<char*> argv{const_cast<char*>(WIRELOG_CLI_PATH)};
@@ -93,5 +130,7 @@ inline CliResult RunCli(const CliRun& run) {
     std::filesystem::remove(errFile);
     return result;
 }
+
+#endif
 
 } // namespace Wirelog::test
