@@ -65,7 +65,6 @@ TEST_F(DecodeCli, RawStreamDecodesLikeOneReadStampedZero) {
     }
     const auto expected = Decode({Write("timed.txt", timed + "\n").string()});
     ASSERT_EQ(expected.status, 0) << expected.err;
-    ASSERT_NE(expected.out.find("Data + ACK,            data = 0x42\r\n"), std::string::npos);
 
     const fs::path rawFile = Write("raw.bin", raw);
     const auto fromFile = Decode({"--raw", rawFile.string()});
