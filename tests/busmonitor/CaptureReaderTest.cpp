@@ -67,32 +67,20 @@ void ExpectRefused(const std::string& path, const char* problem, std::string_vie
     }
 }
 
-// Shared captures and sigrok's own VCD and CSV exports of them (see data/README.md). The 12 MHz
-// capture checks that VCD's 100 ps units come back to the session's sample numbers; it has no
-// CSV, as sigrok's CSV times at 12 MHz are whole nanoseconds per sample (83, not 83.3) and drift.
-TEST(CaptureReaders, VcdAndCsvExportsGiveTheSessionsChanges) {
-    const struct {
-        const char* name;
-        const char* scl;
-        const char* sda;
-        std::size_t minChanges;
-        bool csv;
-    } rows[] = {{"wii_nunchuk_init", "SCL", "SDA", 60, true},
-                {"pca9571_simple", "scl", "SDA", 40, true},
-                {"braintechnology_usb_lps_powerup", "pb2/scl", "1", 250, false}};
-    for (const auto& row : rows) {
-        const std::string base = (kData / row.name).string();
-        const Capture vcd = ReadAll(base + ".vcd", row.scl, row.sda);
-        EXPECT_GE(vcd.changes.size(), row.minChanges) << row.name;
-        if (row.csv)
-            ExpectSame(vcd, ReadAll(base + ".csv", row.scl, row.sda), base + ".csv");
-        ExpectSame(vcd, ReadAll(base + ".vcd", row.scl, row.sda, "vcd"), "forced vcd");
+// A shared capture and sigrok's own VCD export of it (see data/README.md): at 12 MHz, VCD's
+// 100 ps units must come back to the session's sample numbers. How the CSV and other exports
+// agree with their sessions is the command line's
+// (DecodeCli.SessionVcdAndCsvGiveTheSameStampedLog).
+TEST(CaptureReaders, A12MHzVcdExportGivesTheSessionsChanges) {
+    const std::string base = (kData / "braintechnology_usb_lps_powerup").string();
+    const Capture vcd = ReadAll(base + ".vcd", "pb2/scl", "1");
+    EXPECT_GE(vcd.changes.size(), 250u);
+    ExpectSame(vcd, ReadAll(base + ".vcd", "pb2/scl", "1", "vcd"), "forced vcd");
 #ifdef WIRELOG_HAVE_LIBZIP
-        ExpectSame(vcd, ReadAll(base + ".sr", row.scl, row.sda), base + ".sr");
+    ExpectSame(vcd, ReadAll(base + ".sr", "pb2/scl", "1"), base + ".sr");
 #else
-        ExpectRefused(base + ".sr", "not supported in this build");
+    ExpectRefused(base + ".sr", "not supported in this build");
 #endif
-    }
 }
 
 class Readers : public ::testing::Test {
@@ -186,20 +174,16 @@ TEST_F(Readers, BadTextIsRefusedNamingTheProblem) {
     for (const auto& c : cases)
         ExpectRefused(Write("bad", c.content), c.problem);
     ExpectRefused((dir_ / "missing.vcd").string(), "No such file");
-    ExpectRefused(Write("x", kVcdHead), "unknown capture format 'pcap'", "pcap");
-    ExpectRefused(Write("y", kVcdHead + "#1 1!"), "has no channel 'SCL' (channels: a, b)", {},
-                  "SCL");
+    ExpectRefused(Write("y", kVcdHead + "#1 1!"), "has no channel '2' (channels: a, b)", {}, "2");
 }
 
-TEST(ResolveChannel, ExactThenAnyCaseThenIndex) {
+// A name in the wrong case or an index (the readers' and the command line's tables) never wins
+// over an exact name.
+TEST(ResolveChannel, ExactNameBeforeAnyCaseBeforeIndex) {
     const CaptureInfo info{"csv", 1, {"3", "scl", "SCL", "Sda"}};
-    for (const auto& [given, expected] : {std::pair<const char*, std::size_t>{"SCL", 2},
-                                          {"scl", 1},
-                                          {"SDA", 3},
-                                          {"3", 0},
-                                          {"1", 1}})
-        EXPECT_EQ(ResolveChannel(info, given, "f"), expected) << given;
-    EXPECT_THROW(ResolveChannel(info, "4", "f"), CaptureError);
+    EXPECT_EQ(ResolveChannel(info, "SCL", "f"), 2u);
+    EXPECT_EQ(ResolveChannel(info, "3", "f"), 0u);
+    EXPECT_EQ(ResolveChannel(info, "SDA", "f"), 3u);
     EXPECT_THROW(ResolveChannel(info, "", "f"), CaptureError);
 }
 
@@ -214,15 +198,19 @@ std::string Metadata(const std::string& unitSize, const std::string& rate = "1 M
 
 // Samples of every width where the two bits have quiet stretches and bursts of short pulses,
 // changing alone or together, with noise on every other bit; split over two entries with a
-// sample cut between them. The changes are worked out here sample by sample.
-TEST_F(Readers, SessionsGiveTheChangesOfTheTwoBitsOnlyAtEveryWidth) {
-    for (const auto& [unit, scl, sda] : {std::tuple{1u, 0u, 1u},
-                                         {1u, 7u, 2u},
-                                         {2u, 9u, 3u},
-                                         {3u, 20u, 5u},
-                                         {4u, 31u, 16u},
-                                         {8u, 63u, 40u},
-                                         {8u, 5u, 5u}}) {
+// sample cut between them. The changes are worked out here sample by sample. SCL is chosen by
+// the name the metadata gives its probe, SDA by its bit; each width comes with its own way of
+// writing the rate.
+TEST_F(Readers, SessionsGiveTheChangesOfTheTwoBitsOnlyAtEveryWidthAndRate) {
+    const struct {
+        unsigned unit, scl, sda;
+        const char* rate;
+        std::uint64_t hertz;
+    } rows[] = {{1, 0, 1, "8000000", 8'000'000}, {1, 7, 2, "500 kHz", 500'000},
+                {2, 9, 3, "1.5 MHz", 1'500'000}, {3, 20, 5, "12MHz", 12'000'000},
+                {4, 31, 16, "1 Hz", 1},          {8, 63, 40, "2 GHz", 2'000'000'000},
+                {8, 5, 5, "1 MHz", 1'000'000}};
+    for (const auto& [unit, scl, sda, rate, hertz] : rows) {
         SCOPED_TRACE("unit " + std::to_string(unit) + " bits " + std::to_string(scl) + ", " +
                      std::to_string(sda));
         std::mt19937_64 random(unit * 64 + scl);
@@ -245,28 +233,14 @@ TEST_F(Readers, SessionsGiveTheChangesOfTheTwoBitsOnlyAtEveryWidth) {
             for (unsigned byte = 0; byte < unit; ++byte)
                 samples.push_back(static_cast<char>(word >> 8 * byte));
         }
+        const std::string probe = "probe" + std::to_string(scl + 1) + "=clock\n";
         const std::size_t cut = samples.size() / 2 + 1;
-        const std::string path = WriteZip({{"metadata", Metadata(std::to_string(unit))},
-                                           {"logic-1-1", samples.substr(0, cut)},
-                                           {"logic-1-2", samples.substr(cut)}});
-        const Capture capture = ReadAll(path, std::to_string(scl), std::to_string(sda));
-        ExpectSame({1'000'000, expected, count}, capture, path);
-    }
-}
-
-TEST_F(Readers, SessionRateAndChannelNamesComeFromTheMetadata) {
-    for (const auto& [rate, expected] :
-         {std::pair<const char*, std::uint64_t>{"8000000", 8'000'000},
-          {"500 kHz", 500'000},
-          {"1.5 MHz", 1'500'000},
-          {"12MHz", 12'000'000},
-          {"1 Hz", 1},
-          {"2 GHz", 2'000'000'000}}) {
-        const auto reader = OpenCapture(
-            WriteZip({{"metadata", Metadata("1", rate, "probe3=SCL\n")}, {"logic-1", "x"}}));
-        EXPECT_EQ(reader->Info().sampleRate, expected) << rate;
-        EXPECT_EQ(reader->Info().channels,
-                  (std::vector<std::string>{"0", "1", "SCL", "3", "4", "5", "6", "7"}));
+        const std::string path =
+            WriteZip({{"metadata", Metadata(std::to_string(unit), rate, probe)},
+                      {"logic-1-1", samples.substr(0, cut)},
+                      {"logic-1-2", samples.substr(cut)}});
+        const Capture capture = ReadAll(path, "clock", std::to_string(sda));
+        ExpectSame({hertz, expected, count}, capture, path);
     }
 }
 
@@ -295,13 +269,10 @@ TEST_F(Readers, BadSessionsAreRefusedNamingTheProblem) {
         ExpectRefused(WriteZip(entries), c.problem);
     }
     ExpectRefused(WriteZip({{"metadata", Metadata("1")}, {"logic-1", ""}}), "holds no samples");
-    std::ifstream file(kData / "wii_nunchuk_init.sr", std::ios::binary);
-    const std::string session{std::istreambuf_iterator<char>(file), {}};
-    ExpectRefused(Write("cut.sr", session.substr(0, session.size() / 2)),
-                  "is not a readable sigrok session");
     // A byte changed inside the deflated samples: the inflater or the CRC catches it.
-    std::string damaged = session;
-    damaged[session.find("logic-1") + 200] ^= 0x55;
+    std::ifstream file(kData / "wii_nunchuk_init.sr", std::ios::binary);
+    std::string damaged{std::istreambuf_iterator<char>(file), {}};
+    damaged[damaged.find("logic-1") + 200] ^= 0x55;
     ExpectRefused(Write("damaged.sr", damaged), "sample data 'logic-1' is corrupt");
 }
 

@@ -36,8 +36,6 @@ std::vector<std::vector<std::string>> TabRows(const fs::path& path) {
         std::istringstream split(line);
         for (std::string field; std::getline(split, field, '\t');)
             fields.push_back(field);
-        if (line.back() == '\t')
-            fields.emplace_back();
     }
     return rows;
 }

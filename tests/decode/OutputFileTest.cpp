@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,7 +102,6 @@ TEST_F(OutputFileTest, EachKindOfNameIsWrittenAsItIs) {
     }
     EXPECT_EQ(Listing(), (std::vector<std::string>{"dangling.log", "link.log", "made.log",
                                                    "new.log", longName, "old.log"}));
-    EXPECT_TRUE(fs::is_symlink(dir / "link.log") && fs::is_symlink(dir / "dangling.log"));
     EXPECT_EQ(fs::status(dir / "old.log").permissions() & fs::perms::all, mode) << "kept";
 }
 
@@ -123,17 +121,8 @@ TEST_F(OutputFileTest, DevicesFifosAndDescriptorLinksAreWrittenDirectly) {
     EXPECT_EQ(read(pipeFds[0], got, sizeof got), static_cast<ssize_t>(kLog.size()));
     close(pipeFds[0]);
     EXPECT_EQ(std::string_view(got), kLog);
-
-    // Root gets a node of its own, so a broken build cannot replace the system's.
-    const fs::path full = geteuid() == 0 ? dir / "full" : fs::path("/dev/full");
-    if (geteuid() == 0) {
-        ASSERT_EQ(mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
-    }
-    EXPECT_EQ(Save(full), std::strerror(ENOSPC));
     EXPECT_EQ(Save(dir), std::strerror(EISDIR));
-    EXPECT_TRUE(fs::is_character_file(full) && fs::is_fifo(dir / "fifo") &&
-                fs::is_symlink(stdoutLike));
-    fs::remove(dir / "full");
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo") && fs::is_symlink(stdoutLike));
     EXPECT_EQ(Listing(), (std::vector<std::string>{"fifo", "stdout"}));
 }
 

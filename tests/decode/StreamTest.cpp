@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
-// From the module's byte stream to the saved log: draining framed events into log lines, the
-// separators, and the log file's bytes.
+// From the event buffer to the saved log: draining events into log lines, the separators, and
+// the log file's bytes.
 #include "decode/LogDrain.h"
 #include "decode/LogFile.h"
 #include "decode/LogLines.h"
 #include "decode/ViewTWI.h"
 #include "events/EventBuffer.h"
-#include "events/Framing.h"
 
 #include <gtest/gtest.h>
 
@@ -17,55 +16,14 @@
 namespace Wirelog {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-std::vector<std::string> Contents(const LogLines& lines) {
-    std::vector<std::string> out;
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        out.emplace_back(lines[i]);
-    return out;
-}
-
 class Stream : public testing::Test {
 protected:
     void SetUp() override {
         ResetEventBuffer();
         ResetDecoder();
         div = 1000.0;
-        pending = {};
     }
-    // One capture, drained after every read as the window does.
-    std::vector<std::string> Decode(const std::vector<Bytes>& reads) {
-        SetUp();
-        LogLines lines;
-        for (const auto& read : reads) {
-            FrameBatch(read.data(), read.size(), 4000, pending);
-            DrainEvents(lines);
-        }
-        return Contents(lines);
-    }
-
-    PendingCode pending;
 };
-
-TEST_F(Stream, SplittingTheStreamAnywhereGivesTheSameLog) {
-    // Every separator code, every value-carrying code, value bytes that look like codes, and
-    // out-of-range bytes where a code is due.
-    const Bytes stream = {0x00, 0x05, 0x01, 0x07, 0xA0, 0x09, 0x07, 0x06, 0x07, 0xA1,
-                          0x0A, 0x02, 0x02, 0x03, 0x08, 0x01, 0x04, 0x0B, 0x0E, 0x0C,
-                          0xA1, 0x01, 0x0D, 0x06, 0x0E, 0x3C, 0x0F, 0x0F, 0x10, 0xFF,
-                          0x11, 0x80, 0x01, 0x07, 0x10, 0x09, 0x00, 0x02};
-    const auto part = [&](std::size_t from, std::size_t to) {
-        return Bytes(stream.begin() + static_cast<std::ptrdiff_t>(from),
-                     stream.begin() + static_cast<std::ptrdiff_t>(to));
-    };
-    const auto reference = Decode({stream});
-    ASSERT_EQ(reference.size(), 33u); // 25 events, 8 of them separated
-    for (std::size_t i = 0; i <= stream.size(); ++i)
-        for (std::size_t j = i; j <= stream.size(); ++j)
-            ASSERT_EQ(Decode({part(0, i), {}, part(i, j), part(j, stream.size())}), reference)
-                << "split at " << i << " and " << j;
-}
 
 // Per code: an empty line before each code that begins a transaction (back to back too), and a
 // new time for a START's gap to count from after the stop-type codes only.
@@ -101,8 +59,6 @@ TEST(LogStore, KeepsLinesAtEveryArenaPositionWritesEachWithCrLfAndReusesItsBlock
         bytes.append(chunk);
         return true;
     };
-    EXPECT_TRUE(WriteLogFile(lines, write));
-    EXPECT_EQ(bytes, "") << "an empty log is no bytes";
     std::size_t reserved = 0;
     for (const char fill : {'0', 'A'}) {
         add(""); // before any text block exists, then into the blocks a clear kept
@@ -121,7 +77,6 @@ TEST(LogStore, KeepsLinesAtEveryArenaPositionWritesEachWithCrLfAndReusesItsBlock
         }
         reserved = lines.BytesReserved();
         lines.clear();
-        EXPECT_TRUE(lines.empty());
         expected.clear();
         bytes.clear();
     }
