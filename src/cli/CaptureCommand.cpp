@@ -5,8 +5,8 @@
 #include "capture/CaptureControl.h"
 #include "cli/AdapterLocation.h"
 #include "cli/Commands.h"
-#include "cli/FileNames.h"
 #include "cli/ExitCodes.h"
+#include "cli/FileNames.h"
 #include "cli/Wakeup.h"
 #include "decode/LogDrain.h"
 #include "decode/LogFile.h"
@@ -305,11 +305,13 @@ int RunCapture(int argc, char** argv) {
 
     LogOutput output;
     std::string error;
+    std::optional<Wakeup::SignalsHeld> signalsHeld(std::in_place);
     if (!output.Open(options.output, error)) {
         Fail(error);
         return kExitFailure;
     }
     wakeup.RemoveOnSecondSignal(output.StagePath());
+    signalsHeld.reset();
 #ifdef SIGPIPE
     // A reader of our standard output that goes away must not kill us before the stop command.
     std::signal(SIGPIPE, SIG_IGN);

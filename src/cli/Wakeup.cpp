@@ -11,6 +11,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 #endif
 
@@ -79,6 +80,10 @@ unsigned Wakeup::Wait(Deadline deadline) {
     return pending_.exchange(0);
 }
 
+// The console control handler runs on a thread of the system's own; nothing to hold here.
+Wakeup::SignalsHeld::SignalsHeld() = default;
+Wakeup::SignalsHeld::~SignalsHeld() = default;
+
 #else
 
 namespace {
@@ -144,6 +149,18 @@ Wakeup::~Wakeup() {
 
 void Wakeup::RemoveOnSecondSignal(const std::filesystem::path& stage) {
     stageToRemove.store(&stage);
+}
+
+Wakeup::SignalsHeld::SignalsHeld() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int signal : kStopSignals)
+        sigaddset(&stops, signal);
+    pthread_sigmask(SIG_BLOCK, &stops, &saved_);
+}
+
+Wakeup::SignalsHeld::~SignalsHeld() {
+    pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
 }
 
 void Wakeup::Notify(Reason reason) {

@@ -9,6 +9,10 @@
 #include <filesystem>
 #include <optional>
 
+#ifndef _WIN32
+#include <csignal>
+#endif
+
 namespace Wirelog::cli {
 
 class Wakeup {
@@ -28,6 +32,23 @@ public:
 
     // From any thread; returns at once.
     void Notify(Reason reason);
+
+    // While one exists, stop signals sent to the process wait in the creating thread: hold one
+    // from the stage's creation to its registration, so that no second signal falls between.
+    // A thread of the adapter library's own that leaves them open can still take one then.
+    class SignalsHeld {
+    public:
+        SignalsHeld();
+        ~SignalsHeld();
+        SignalsHeld(const SignalsHeld&) = delete;
+        SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+    private:
+#ifndef _WIN32
+        sigset_t saved_;
+#endif
+    };
+
     // The reasons raised since the last call, waiting for one until the deadline (0 when it
     // passed first).
     unsigned Wait(Deadline deadline);
