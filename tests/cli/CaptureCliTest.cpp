@@ -68,11 +68,6 @@ TEST_F(CaptureCli, CaptureWritesTheLogThatDecodingTheSameStreamGives) {
 // The stop waits for a blocked read; a second signal ends the program at once, and the staged
 // log beside the output goes with it.
 TEST_F(CaptureCli, ASecondSignalEndsAtOnceAndLeavesNoTemporaryFile) {
-#if defined(__SANITIZE_THREAD__)
-    // ThreadSanitizer holds asynchronous signals back until the program reaches one of its own
-    // safe points, so the second signal can come after the first one's clean stop has finished.
-    GTEST_SKIP() << "signals are delivered late under ThreadSanitizer";
-#endif
     CliRun run =
         Run({"capture", "-o", (dir / "out.log").string()}, "hw:off;dev:read=block,block_ms=60000");
     std::thread signaller;
