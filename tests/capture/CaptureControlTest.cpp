@@ -47,8 +47,8 @@ public:
     explicit RecordingAdapter(Adapter& inner) : inner_(inner) {}
 
     std::atomic<bool> throwOnRead{false};
-    // Every other queue status fails, giving a count that is not there: so every one right after
-    // a read fails, and every other one at the reader's loop top.
+    // The queue status fails, giving a count that is not there: right after every read, and at
+    // every other poll of the reader's loop top.
     std::atomic<bool> statusFlaps{false};
     static constexpr DWORD kBogusCount = 12345;
 
@@ -67,7 +67,7 @@ public:
                     0, param});
     }
     FT_STATUS GetQueueStatus(FT_HANDLE h, DWORD* queued) override {
-        if (statusFlaps && (statusFailsNext_ = !statusFailsNext_)) {
+        if (statusFlaps && (LastCall() == Fn::Read || (topPollFails_ = !topPollFails_))) {
             *queued = kBogusCount;
             return Log({Fn::GetQueueStatus, h, 0, FT_IO_ERROR, kBogusCount});
         }
@@ -125,7 +125,7 @@ private:
     std::vector<AdapterCall> calls_;
     std::uint64_t completeEvents_ = 0;
     bool valueDue_ = false;
-    bool statusFailsNext_ = false; // the reader's alone
+    bool topPollFails_ = false; // the reader's alone
 };
 
 // The test's thread is the owner's: it takes refresh requests and reader messages, and drains
