@@ -169,7 +169,10 @@ TEST_F(UsbBackend, EveryByteArrivesOnceInOrderAndInSmallPiecesAtEveryRate) {
         chip->Stream(c.rate, c.bytes);
         ASSERT_TRUE(event.Wait(10s));
         EXPECT_EQ(ReadPattern(handle, c.bytes), c.bytes);
-        EXPECT_TRUE(c.rate == 0 || chip->Stats().largestTransfer < 1024u) << "held back";
+        // A host held up by a loaded machine rightly asks for more: the backlog it then finds
+        // raises the measured rate. Yet no window of 4 ms or more measures above 30000 / 4 bytes
+        // a millisecond here (14 packets), while a length that ignores the rate fills 32.
+        EXPECT_TRUE(c.rate == 0 || chip->Stats().largestTransfer < 16 * c.packet) << "held back";
         EXPECT_EQ(WirelogExt_OverrunCount(), overrunsBefore);
         EXPECT_EQ(FT_Close(handle), FT_STATUS{FT_OK});
     }
