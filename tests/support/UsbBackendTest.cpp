@@ -1,7 +1,15 @@
 // SPDX-License-Identifier: MIT
 // Real-module code path through the public D2XX calls, with a fake FTDI chip in place of USB:
 // the library's entry points are linked in and the fake is installed through SetUsbLayer.
-#include "UsbBackendFixture.h"
+#include "FakeUsbChip.h"
+#include "FtdiBackend.h"
+#include "TestPlatform.h"
+#include "adapter/NotifyEvent.h"
+#include "ftd2xx.h"
+#include "wirelog_ext.h"
+#include "wirelog_sim.h"
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
@@ -11,8 +19,69 @@ using namespace std::chrono_literals;
 using Wirelog::NotifyEvent;
 using Wirelog::d2xx::FakeChip;
 using Wirelog::d2xx::FakeChipConfig;
+using Wirelog::d2xx::FakeUsb;
 
 namespace {
+
+class UsbBackend : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(WirelogSim_Configure(""), 0);
+        Wirelog::d2xx::SetUsbLayer(fake);
+    }
+    void TearDown() override { Wirelog::d2xx::SetUsbLayer(std::make_shared<FakeUsb>()); }
+
+    DWORD DeviceCount() {
+        DWORD count = 0;
+        EXPECT_EQ(FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_STATUS{FT_OK});
+        return count;
+    }
+
+    struct Opened {
+        std::shared_ptr<FakeChip> chip;
+        FT_HANDLE handle;
+    };
+    // The one chip attached, opened; arrivals signal `event` when one is given.
+    Opened OpenOnlyChip(const FakeChipConfig& config = {}, NotifyEvent* event = nullptr) {
+        fake->RemoveAll();
+        const auto chip = fake->AddChip(config);
+        EXPECT_EQ(DeviceCount(), 1u);
+        FT_HANDLE handle = nullptr;
+        EXPECT_EQ(FT_Open(0, &handle), FT_STATUS{FT_OK});
+        if (event != nullptr) {
+            EXPECT_EQ(FT_SetEventNotification(handle, FT_EVENT_RXCHAR, event->Param()),
+                      FT_STATUS{FT_OK});
+        }
+        return {chip, handle};
+    }
+
+    // Reads what arrives, up to limit bytes, until nothing more comes or the device reports
+    // an error, checking the chip's counter pattern; returns how many bytes matched in order.
+    std::uint64_t ReadPattern(FT_HANDLE handle, std::uint64_t limit) {
+        std::vector<std::uint8_t> buffer(65536);
+        std::uint64_t position = 0;
+        while (position < limit) {
+            DWORD queued = 0, got = 0;
+            FT_STATUS status = FT_OK;
+            WaitFor([&] {
+                return (status = FT_GetQueueStatus(handle, &queued)) != FT_OK || queued > 0;
+            });
+            const auto want = static_cast<DWORD>(
+                std::min<std::uint64_t>({queued, buffer.size(), limit - position}));
+            if (status != FT_OK || want == 0 || FT_Read(handle, buffer.data(), want, &got) != FT_OK)
+                break;
+            for (DWORD i = 0; i < got; ++i, ++position) {
+                if (buffer[i] != FakeChip::PatternByte(position)) {
+                    ADD_FAILURE() << "byte " << position << " is off the pattern";
+                    return position;
+                }
+            }
+        }
+        return position;
+    }
+
+    std::shared_ptr<FakeUsb> fake = std::make_shared<FakeUsb>();
+};
 
 std::vector<std::string> ListTexts(DWORD count, DWORD which) {
     std::vector<std::array<char, 64>> texts(count + 1);
@@ -100,7 +169,10 @@ TEST_F(UsbBackend, EveryByteArrivesOnceInOrderAndInSmallPiecesAtEveryRate) {
         chip->Stream(c.rate, c.bytes);
         ASSERT_TRUE(event.Wait(10s));
         EXPECT_EQ(ReadPattern(handle, c.bytes), c.bytes);
-        EXPECT_TRUE(c.rate == 0 || chip->Stats().largestTransfer < 1024u) << "held back";
+        // A host held up by a loaded machine rightly asks for more: the backlog it then finds
+        // raises the measured rate. Yet no window of 4 ms or more measures above 30000 / 4 bytes
+        // a millisecond here (14 packets), while a length that ignores the rate fills 32.
+        EXPECT_TRUE(c.rate == 0 || chip->Stats().largestTransfer < 16 * c.packet) << "held back";
         EXPECT_EQ(WirelogExt_OverrunCount(), overrunsBefore);
         EXPECT_EQ(FT_Close(handle), FT_STATUS{FT_OK});
     }
@@ -179,6 +251,15 @@ TEST_F(UsbBackend, OverrunsTheChipReportsAreCounted) {
     ASSERT_TRUE(WaitFor([&] { return WirelogExt_OverrunCount() > before; }));
     EXPECT_EQ(FT_Close(handle), FT_STATUS{FT_OK});
     EXPECT_EQ(WirelogExt_OverrunCount() - before, chip->Stats().overrunPackets);
+}
+
+// A gigabyte from a high-speed chip, outside the default run: no byte lost or repeated.
+TEST_F(UsbBackend, AGigabyteArrivesOnceAndInOrder) {
+    const auto [chip, handle] = OpenOnlyChip({.packetSize = 512});
+    constexpr std::uint64_t kBytes = std::uint64_t{1} << 30;
+    chip->Stream(0, kBytes);
+    EXPECT_EQ(ReadPattern(handle, kBytes), kBytes);
+    EXPECT_EQ(FT_Close(handle), FT_STATUS{FT_OK});
 }
 
 } // namespace
