@@ -69,6 +69,7 @@ struct CaptureControl::Reader {
     std::promise<void> ended;
     std::shared_future<void> endedSignal = ended.get_future().share();
     std::shared_ptr<MessageGate> gate; // guarded by adapterMutex_
+    bool heldByMessage = false;        // guarded by quietMutex_
 
     bool HasEnded() const {
         return endedSignal.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
@@ -157,13 +158,11 @@ void CaptureControl::WaitForQuietQueue() {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point sent = Clock::now();
     const Clock::time_point limit = sent + kStopDrainLimit;
+    const Reader& reader = *thrdReader;
     std::unique_lock lock(quietMutex_);
-    while (lastEmptyPoll_ < sent + kStopQuiet) {
-        const Clock::time_point stalled = std::max(sent, lastProgress_) + kStopStall;
-        const Clock::time_point now = Clock::now();
-        if (now >= limit || now >= stalled)
+    while (lastEmptyPoll_ < sent + kStopQuiet && !reader.heldByMessage) {
+        if (quiet_.wait_until(lock, limit) == std::cv_status::timeout)
             return;
-        quiet_.wait_until(lock, std::min(limit, stalled));
     }
 }
 
@@ -175,10 +174,10 @@ void CaptureControl::NoteEmptyPoll(std::chrono::steady_clock::time_point began) 
     quiet_.notify_all();
 }
 
-void CaptureControl::NoteProgress() {
+void CaptureControl::NoteReaderHeld(Reader& self, bool held) {
     {
         std::lock_guard lock(quietMutex_);
-        lastProgress_ = std::chrono::steady_clock::now();
+        self.heldByMessage = held;
     }
     quiet_.notify_all();
 }
@@ -348,7 +347,6 @@ CaptureControl::Step CaptureControl::ReadBatch(Reader& self, std::uint8_t* buffe
     FrameBatch(buffer, received < request ? received : request, stamp, pending_);
     if (callbacks_.requestRefresh)
         callbacks_.requestRefresh();
-    NoteProgress();
     DWORD count = 0;
     Guarded([&] { return adapter_.GetQueueStatus(open, &count); }, status);
     // A failed count is taken as nothing queued: the loop pauses and asks again.
@@ -361,6 +359,7 @@ void CaptureControl::ShowReaderMessage(Reader& self, const char* text) {
         return;
     auto gate = std::make_shared<MessageGate>();
     self.gate = gate;
+    NoteReaderHeld(self, true);
     callbacks_.showMessage(text, [gate] { gate->Open(); });
 }
 
@@ -375,6 +374,7 @@ bool CaptureControl::WaitForMessageClosed(Reader& self) {
         return IsCurrent(self);
     }
     gate->WaitOpen();
+    NoteReaderHeld(self, false);
     std::lock_guard lock(adapterMutex_);
     self.gate.reset();
     return IsCurrent(self);

@@ -57,9 +57,9 @@ public:
     // After the stop command, the reader takes in what the module sent before it stopped: the
     // module is closed once a poll begun this long after the command finds nothing queued...
     static constexpr std::chrono::milliseconds kStopQuiet{5};
-    // ...or once the reader has made no progress for this long (held up by a message, say)...
-    static constexpr std::chrono::milliseconds kStopStall{100};
-    // ...or, with a module that keeps sending, after this long in all.
+    // ...or at once when a message holds the reader up, or, with a module that keeps sending
+    // (or a reader the system does not run), after this long in all. A reader that is merely
+    // slow to be scheduled is waited for: its bytes are the end of the user's log.
     static constexpr std::chrono::milliseconds kStopDrainLimit{1000};
 
     // The adapter must outlive this object. Only one CaptureControl may exist at a time (the
@@ -122,7 +122,7 @@ private:
     void SendCommand(const std::uint8_t (&command)[2]);
     void ClosePortLocked();
     void NoteEmptyPoll(std::chrono::steady_clock::time_point began);
-    void NoteProgress();
+    void NoteReaderHeld(Reader& self, bool held);
     void WaitForQuietQueue();
 
     Adapter& adapter_;
@@ -141,8 +141,6 @@ private:
     std::condition_variable quiet_;
     // When the latest poll that found nothing queued began.
     std::chrono::steady_clock::time_point lastEmptyPoll_; // guarded by quietMutex_
-    // When the latest successful read ended.
-    std::chrono::steady_clock::time_point lastProgress_; // guarded by quietMutex_
 
     std::unique_ptr<Reader> thrdReader;
     std::vector<std::unique_ptr<Reader>> abandoned_;
