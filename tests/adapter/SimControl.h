@@ -2,9 +2,16 @@
 #pragma once
 // The simulated modules' test controls, resolved from the same adapter library file the
 // binding under test loads (same path: the same loaded instance, the same devices).
+#include "TestPlatform.h"
 #include "wirelog_sim.h"
 
-#include "TestPlatform.h"
+#ifdef _WIN32
+#include <windows.h>
+
+#include <filesystem>
+#else
+#include <dlfcn.h>
+#endif
 
 #include <stdexcept>
 #include <string>
@@ -37,10 +44,18 @@ public:
     }
 
 private:
-    // The file stays loaded: the binding under test holds it too.
+    // Loads the file by its path, never a search; it stays loaded: the binding under test holds
+    // it too.
     template <class Fn> static Fn Call(const char* name) {
-        static void* const library = WirelogTest::OpenLibraryFile(kAdapterLibraryPath);
-        if (void* address = WirelogTest::LibrarySymbol(library, name))
+#ifdef _WIN32
+        static const HMODULE library =
+            LoadLibraryExW(std::filesystem::absolute(kAdapterLibraryPath).c_str(), nullptr, 0);
+        if (void* address =
+                library ? reinterpret_cast<void*>(GetProcAddress(library, name)) : nullptr)
+#else
+        static void* const library = dlopen(kAdapterLibraryPath, RTLD_NOW | RTLD_LOCAL);
+        if (void* address = library ? dlsym(library, name) : nullptr)
+#endif
             return reinterpret_cast<Fn>(address);
         throw std::runtime_error(std::string("cannot bind ") + name + " in " + kAdapterLibraryPath);
     }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Capture cycles through the real adapter library and its simulated modules: reads, framing
-// and refresh requests, reader messages, stop and abort, and the commands the module gets.
+// Capture cycles through the real adapter library and its simulated modules: reads and
+// framing, reader messages, stop and abort, and the commands the module gets.
 #include "capture/CaptureControl.h"
 #include "SimControl.h"
 #include "adapter/AdapterLibrary.h"
@@ -128,8 +128,8 @@ private:
     bool topPollFails_ = false; // the reader's alone
 };
 
-// The test's thread is the owner's: it takes refresh requests and reader messages, and drains
-// the event buffer as the log refresh does.
+// The test's thread is the owner's: it takes reader messages, and drains the event buffer as
+// the log refresh does.
 class CaptureControlTest : public ::testing::Test {
 protected:
     struct Message {
@@ -140,7 +140,7 @@ protected:
     void Make(const std::string& config = "hw:off;dev:stream=idle") {
         sim.Configure(config);
         const ReaderCallbacks callbacks{
-            [this] { Notify([&] { ++refreshes_; }); },
+            [] {}, // the log is drained by polling
             [this](const std::string& text, std::function<void()> closed) {
                 Notify([&] { messages_.push_back({text, std::move(closed)}); });
             }};
@@ -176,21 +176,17 @@ protected:
         while (myevtTail < myevtHead.load(std::memory_order_acquire))
             drained.push_back(MyEvents[myevtTail++]);
     }
-    // Drains after every refresh request (and every few milliseconds, for conditions that
-    // change without one) until done() holds, then once more for what was stored while done()
-    // was being decided; false when the time ran out.
+    // Drains until done() holds, then once more for what was stored while done() was being
+    // decided; false when the time ran out.
     bool DrainUntil(const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        for (Drain(); !done(); Drain()) {
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
-            std::unique_lock lock(mutex_);
-            const std::uint64_t seen = refreshes_;
-            changed_.wait_for(lock, std::chrono::milliseconds(5),
-                              [&] { return refreshes_ != seen; });
-        }
+        const bool held = WirelogTest::WaitFor(
+            [&] {
+                Drain();
+                return done();
+            },
+            std::chrono::seconds(20));
         Drain();
-        return true;
+        return held;
     }
     std::optional<Message> WaitMessage() {
         std::unique_lock lock(mutex_);
@@ -213,7 +209,6 @@ protected:
     std::vector<TWIevent> drained;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::uint64_t refreshes_ = 0;
     std::deque<Message> messages_;
     std::atomic<std::int64_t> ticks{0};
     std::vector<std::string> modules;
