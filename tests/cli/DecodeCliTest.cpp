@@ -20,7 +20,7 @@ protected:
     static test::CliResult Decode(std::vector<std::string> args, const fs::path& in = "/dev/null",
                                   const std::string& out = {}) {
         args.insert(args.begin(), "decode");
-        return test::RunCli({args, {}, in, out, {}, {}});
+        return test::RunCli({args, {}, in, out});
     }
 };
 
@@ -140,9 +140,8 @@ TEST_F(DecodeCli, SessionVcdAndCsvGiveTheSameStampedLog) {
     EXPECT_EQ(sr.out.substr(0, start.size()), start) << sr.err;
     for (const char* format : {".vcd", ".csv"})
         EXPECT_TRUE(Decode({"--timestamps", wii + format}).out == sr.out) << format;
-    const auto piped = Decode({"--timestamps", "--format", "vcd"}, wii + ".vcd");
-    EXPECT_EQ(piped.status, 0) << piped.err;
-    EXPECT_TRUE(piped.out == sr.out) << "a capture on standard input needs --format";
+    EXPECT_TRUE(Decode({"--timestamps", "--format", "vcd"}, wii + ".vcd").out == sr.out)
+        << "a capture on standard input needs --format";
     // Timed batches are stamped in microseconds.
     const auto batches = Decode({"--timestamps", WIRELOG_DEMO_FILE});
     EXPECT_NE(batches.out.find("\r\n0.005310000 START (valid) [Gap from last Stop = 3mS]\r\n"),
