@@ -4,17 +4,12 @@
 // names with spaces and non-ASCII letters.
 #include "CliProcess.h"
 
-namespace Wirelog {
+namespace Wirelog::test {
 namespace {
 
 namespace fs = std::filesystem;
-using test::CliRun;
-using test::PathFromUtf8;
-using test::ReadFile;
-using test::RunCli;
-using test::Utf8;
 
-class WindowsCli : public test::CliTest {
+class WindowsCli : public CliTest {
 protected:
     static CliRun Sim(std::vector<std::string> args, const std::string& sim) {
         return {std::move(args), {{"WIRELOG_SIM", sim}, {"WIRELOG_ADAPTER", ""}}};
@@ -96,4 +91,4 @@ TEST_F(WindowsCli, DecodeWritesTheLinuxBytesAndReplacesAnOutputFileOnlyWhenDone)
 }
 
 } // namespace
-} // namespace Wirelog
+} // namespace Wirelog::test
