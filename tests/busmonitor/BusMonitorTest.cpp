@@ -197,18 +197,15 @@ TEST(BusMonitor, EventsAreStampedWithTheirDecidingEdge) {
 TEST(BusMonitor, GlitchFilterDropsShortLevels) {
     // Levels last 4 samples; '~' makes a 1-sample glitch. The filter wants 2 samples at 1 MHz.
     const BusMonitorOptions filter{.glitchNanoseconds = 2000};
-    struct Row {
-        const char* script;
-        const char* unfiltered;
-        const char* filtered;
-    };
-    const Row rows[] = {
+    const struct {
+        const char *script, *unfiltered, *filtered;
+    } rows[] = {
         {"I S A0 a c1 ~c0 P", "0 5 1 7:A0 11:02", "0 5 1 7:A0 2"},
         {"I S A0 a c1 d1 ~d0 c0 P", "0 5 1 7:A0 2 1 2", "0 5 1 7:A0 11:02"},
         {"I S A0 a c1 w1 ~c0 P", "0 5 1 7:A0 11:02", "0 5 1 7:A0 11:02"}, // 2 samples count
         {"I S A0 a =11 ~=00 P", "0 5 1 7:A0 2 3 5", "0 5 1 7:A0 2"},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         const Bus bus(row.script, 4);
         EXPECT_EQ(Monitor(bus).events, row.unfiltered) << row.script;
         EXPECT_EQ(Monitor(bus, filter).events, row.filtered) << row.script;

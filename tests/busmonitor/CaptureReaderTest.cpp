@@ -55,10 +55,9 @@ void ExpectSame(const Capture& expected, const Capture& actual, const std::strin
     EXPECT_EQ(actual.end, expected.end) << what;
 }
 
-void ExpectRefused(const std::string& path, const char* problem, std::string_view format = {},
-                   std::string_view scl = "0") {
+void ExpectRefused(const std::string& path, const char* problem, std::string_view scl = "0") {
     try {
-        ReadAll(path, scl, "1", format);
+        ReadAll(path, scl, "1");
         ADD_FAILURE() << "no error for " << path << ", expected " << problem;
     } catch (const CaptureError& error) {
         const std::string message = error.what();
@@ -174,7 +173,7 @@ TEST_F(Readers, BadTextIsRefusedNamingTheProblem) {
     for (const auto& c : cases)
         ExpectRefused(Write("bad", c.content), c.problem);
     ExpectRefused((dir_ / "missing.vcd").string(), "No such file");
-    ExpectRefused(Write("y", kVcdHead + "#1 1!"), "has no channel '2' (channels: a, b)", {}, "2");
+    ExpectRefused(Write("y", kVcdHead + "#1 1!"), "has no channel '2' (channels: a, b)", "2");
 }
 
 // A name in the wrong case or an index (the readers' and the command line's tables) never wins

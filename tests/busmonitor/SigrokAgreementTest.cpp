@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -41,10 +42,7 @@ std::vector<std::vector<std::string>> TabRows(const fs::path& path) {
 }
 
 Tokens Words(std::istream&& in) {
-    Tokens tokens;
-    for (std::string word; in >> word;)
-        tokens.push_back(word);
-    return tokens;
+    return {std::istream_iterator<std::string>(in), {}};
 }
 
 // The monitor's events in sigrok's terms: the byte they carry, as an address (a) or data (d),

@@ -3,7 +3,8 @@
 // wirelog-cli run as a user runs it, in a scratch directory whose name has spaces and letters
 // outside ASCII and the ANSI code page. On Linux: a child process with its own arguments and
 // environment, standard input from a file, standard output through a pipe (or into a file),
-// standard error collected; a child that hangs is left to the test's time-out.
+// standard error collected; on Windows: CreateProcessW with a wide command line, the same
+// environment and pipes. A child that hangs is left to the test's time-out.
 #include "TestPlatform.h"
 
 #include <gtest/gtest.h>
@@ -64,14 +65,20 @@ protected:
         PathFromUtf8("wirelog cli \u00dcberpr\u00fcfung \u03a9-" + WirelogTest::ProcessId());
 };
 
-#ifndef _WIN32
+#ifdef _WIN32
+using CliPid = DWORD;
+#else
+using CliPid = pid_t;
+#endif
+
 struct CliRun {
-    std::vector<std::string> args;
-    std::map<std::string, std::string> env; // an empty value removes the variable
-    std::string in = "/dev/null";
-    std::string out;                          // a file for standard output; empty: captured
-    std::function<void(pid_t)> onFirstOutput; // once, when standard output first has bytes
-    std::function<void(pid_t)> onStart;       // in the parent, once the child runs
+    std::vector<std::string> args{};          // UTF-8
+    std::map<std::string, std::string> env{}; // an empty value removes the variable
+    std::string in = "/dev/null";             // Linux only; Windows reads NUL
+    std::string out{};                        // Linux: a file for standard output; empty: captured
+    std::function<void(CliPid)> onFirstOutput{}; // once, when standard output first has bytes
+    std::function<void(CliPid)> onStart{};       // in the parent, once the child runs
+    bool ownConsole = false;                     // Windows: a console of its own, for Ctrl+C
 };
 
 struct CliResult {
@@ -81,7 +88,46 @@ struct CliResult {
 
 inline CliResult RunCli(const CliRun& run) {
     const auto errFile =
-        std::filesystem::temp_directory_path() / ("wirelog-cli-err-" + std::to_string(getpid()));
+        std::filesystem::temp_directory_path() / ("wirelog-cli-err-" + WirelogTest::ProcessId());
+#ifdef _WIN32
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readOut = nullptr, writeOut = nullptr;
+    EXPECT_TRUE(CreatePipe(&readOut, &writeOut, &inherit, 0));
+    SetHandleInformation(readOut, HANDLE_FLAG_INHERIT, 0);
+    const HANDLE err = CreateFileW(errFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE in = CreateFileW(L"NUL", GENERIC_READ, 0, &inherit, OPEN_EXISTING, 0, nullptr);
+    // No argument here holds a quote or ends in a backslash, so plain quotes are all
+    // CommandLineToArgvW needs to give each back whole.
+    std::wstring commandLine = L"\"" + std::filesystem::absolute(WIRELOG_CLI_PATH).wstring();
+    for (const std::string& arg : run.args)
+        commandLine += L"\" \"" + PathFromUtf8(arg).wstring();
+    commandLine += L"\"";
+    // The child inherits the environment; every run sets both variables it reads.
+    for (const auto& [name, value] : run.env)
+        SetEnvironmentVariableW(PathFromUtf8(name).c_str(),
+                                value.empty() ? nullptr : PathFromUtf8(value).c_str());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = writeOut;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                        run.ownConsole ? CREATE_NEW_CONSOLE : 0, nullptr, nullptr,
+                                        &startup, &process);
+    CloseHandle(writeOut);
+    CloseHandle(err);
+    CloseHandle(in);
+    if (!started)
+        throw std::runtime_error("cannot start wirelog-cli.exe: " + std::to_string(GetLastError()));
+    const CliPid pid = process.dwProcessId;
+    const auto readSome = [&](char* buffer, DWORD size) {
+        DWORD got = 0;
+        return ::ReadFile(readOut, buffer, size, &got, nullptr) ? std::size_t{got} : 0;
+    };
+#else
     int out[2];
     if (pipe(out) != 0)
         throw std::runtime_error("pipe");
@@ -112,25 +158,37 @@ inline CliResult RunCli(const CliRun& run) {
     close(out[1]);
     if (pid < 0)
         throw std::runtime_error("cannot start wirelog-cli");
+    const auto readSome = [&](char* buffer, std::size_t size) {
+        const ssize_t got = read(out[0], buffer, size);
+        return got > 0 ? static_cast<std::size_t>(got) : 0;
+    };
+#endif
     if (run.onStart)
         run.onStart(pid);
-
     CliResult result;
     char buffer[4096];
-    for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;) {
+    for (std::size_t got; (got = readSome(buffer, sizeof buffer)) > 0;) {
         if (result.out.empty() && run.onFirstOutput)
             run.onFirstOutput(pid);
-        result.out.append(buffer, static_cast<std::size_t>(got));
+        result.out.append(buffer, got);
     }
+#ifdef _WIN32
+    CloseHandle(readOut);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    result.status = static_cast<int>(status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+#else
     close(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
     result.err = ReadFile(errFile);
     std::filesystem::remove(errFile);
     return result;
 }
-
-#endif
 
 } // namespace Wirelog::test
