@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The window driving captures on simulated modules: the module list, START/STOP, SCAN and
-// selection, the C and S keys, the reader's messages and closing the window mid-capture.
+// selection, the C and S keys, the reader's messages, closing the window mid-capture and Save Log.
 #include "UiTestSupport.h"
 #include "events/EventBuffer.h"
 
 #include <QDateTime>
 #include <QListWidget>
+
+#include <optional>
 
 namespace Wirelog::testing {
 namespace {
@@ -29,6 +31,17 @@ protected:
         ASSERT_TRUE(WaitForRows(static_cast<int>(rowsAfter.size())));
         EXPECT_EQ(Rows(Log()), rowsAfter);
     }
+    // Save Log, with the user answering the dialog by `answer` (nothing: cancel). Run as the
+    // button's click would, also while a capture disables the button.
+    void Save(const std::optional<QString>& answer) {
+        window->SetSaveDialogRunner([this, answer](QFileDialog& dialog) {
+            offered << dialog.selectedFiles().value(0);
+            return answer;
+        });
+        emit Button("bSave").clicked();
+    }
+
+    QStringList offered; // the file name each dialog offered
 };
 
 // Only the sole module is selected, and selecting it test-opens it; SCAN does it all again.
@@ -121,7 +134,7 @@ TEST_F(WindowCaptureTest, CAndSActUnlessAltOrCtrlIsHeldAndCKeepsTheStopTime) {
     Press(Qt::Key_S, {}, true);
     ASSERT_EQ(State(), "START, Save Log enabled") << "a repeat did not stop the capture";
     Start();
-    Send({0x02}, {kMonitoring, kStopLine});
+    Send({0x02}, {kMonitoring, "STOP (*** BUS IS IDLE ***)"});
     const qint64 stopped = QDateTime::currentMSecsSinceEpoch();
     ASSERT_TRUE(QTest::qWaitFor([&] { return QDateTime::currentMSecsSinceEpoch() > stopped + 5; }));
     Press(Qt::Key_C);
@@ -140,12 +153,10 @@ TEST_F(WindowCaptureTest, CAndSActUnlessAltOrCtrlIsHeldAndCKeepsTheStopTime) {
 // Ctrl+click on the chosen module keeps it chosen: no change, no test open.
 TEST_F(WindowCaptureTest, ScanSelectionAndSaveLogEndACaptureWithoutTheStopCommand) {
     Open("hw:off;dev:stream=idle;dev:stream=idle");
-    window->SetSaveDialogRunner([](QFileDialog&) { return std::nullopt; });
     const std::pair<const char*, std::function<void()>> actions[] = {
         {"SCAN", [&] { Button("bscan").click(); }},
         {"another module", [&] { Devices().setCurrentRow(1); }},
-        // The button is disabled during a capture; the handler is run as its click would.
-        {"Save Log", [&] { emit Button("bSave").clicked(); }},
+        {"Save Log", [&] { Save(std::nullopt); }},
     };
     for (const auto& [name, action] : actions) {
         SCOPED_TRACE(name);
@@ -165,6 +176,33 @@ TEST_F(WindowCaptureTest, ScanSelectionAndSaveLogEndACaptureWithoutTheStopComman
     EXPECT_EQ(Selected(), 0);
     EXPECT_EQ(sim.Stats(0).opens, opens);
     EXPECT_TRUE(messages.all.empty());
+}
+
+// Each line ends in CR LF, nothing else is written, and the file replaces an earlier one only
+// when the whole log is written: a failed save keeps it and says why. A device, a link or a
+// folder that takes no new file are the output file's.
+TEST_F(WindowCaptureTest, SaveLogWritesEachLineWithCrLfAndAFailedSaveKeepsTheEarlierFile) {
+    Open("hw:off");
+    const QString path = File("bus.log");
+    ShowEvents({1, 2});
+    Save(path);
+    EXPECT_EQ(ReadFile(path), "\r\nSTART (valid)\r\nSTOP (*** BUS IS IDLE ***)\r\n");
+    ShowEvents(std::vector<std::uint8_t>(3000, 2));
+    Save(std::nullopt);
+    EXPECT_EQ(ReadFile(path).size(), 45) << "a cancelled save wrote";
+    EXPECT_EQ(offered.last(), path) << "the last name is offered again";
+    {
+        const ScopedFileSizeLimit limit(16 * 1024);
+        Save(path);
+    }
+    EXPECT_EQ(messages.Texts(),
+              std::vector<std::string>{"Couldn't save the log to \"" + path.toStdString() +
+                                       "\": File too large. An existing file of that name is "
+                                       "left as it was."});
+    EXPECT_EQ(State(), "START, Save Log enabled");
+    EXPECT_EQ(ReadFile(path).size(), 45);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"bus.log", "wirlg000.dll"}));
 }
 
 } // namespace

@@ -39,7 +39,6 @@ namespace Wirelog::testing {
 
 inline const QString kMonitoring = "*** I2C Monitoring activated, waiting for idle bus... ***";
 inline const QString kStartLine = "START (valid)";
-inline const QString kStopLine = "STOP (*** BUS IS IDLE ***)";
 inline const std::string kNotActivated = "Couldn't activate the selected module.";
 
 // Collects every message instead of showing it. Like a box, a message takes the focus away.
@@ -113,16 +112,13 @@ protected:
             throw std::runtime_error("cannot prepare the scratch directory");
         sim.Configure("hw:off");
     }
-    std::unique_ptr<Form1> MakeWindow() {
-        _isRunning = true;
-        return std::make_unique<Form1>(
-            SupportLibraryDeployment{dir.path(), [] { return QByteArray(); }});
-    }
     // A shown, active window over the simulated `modules`, in place of any earlier one.
     void Open(const std::string& modules) {
         window.reset(); // one window, so one capture, at a time
         sim.Configure(modules);
-        window = MakeWindow();
+        _isRunning = true;
+        window = std::make_unique<Form1>(
+            SupportLibraryDeployment{dir.path(), [] { return QByteArray(); }});
         window->show();
         QApplication::setActiveWindow(window.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));

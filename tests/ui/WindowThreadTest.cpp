@@ -13,8 +13,8 @@ using WindowThreadTest = UiTest;
 
 // A reader still requesting refreshes while the window goes away must not reach it.
 TEST_F(WindowThreadTest, RefreshRequestsRacingTheWindowsEndAreHarmless) {
+    Open("hw:off");
     StartNewCapture();
-    window = MakeWindow();
     const auto requestRefresh = window->LogRefreshRequester();
     std::atomic<bool> stop{false};
     std::atomic<int> requests{0};
