@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The few operating-system calls the tests make themselves, for Linux and Windows alike: the
-// process id that keeps scratch names apart, and waiting for a condition with a deadline.
+// process id that keeps scratch names apart, waiting for a condition with a deadline, and a
+// file's bytes as they are on disk.
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -9,6 +10,9 @@
 #endif
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -20,6 +24,12 @@ inline std::string ProcessId() {
 #else
     return std::to_string(getpid());
 #endif
+}
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
 }
 
 // Polls a real condition until it holds or the deadline passes.

@@ -21,18 +21,13 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace Wirelog::test {
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
+using WirelogTest::ReadFile;
 
 inline std::filesystem::path PathFromUtf8(const std::string& text) {
     return std::u8string(text.begin(), text.end());

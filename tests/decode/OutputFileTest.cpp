@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Output files: what each kind of name is after a save, and what a failure says.
 #include "decode/OutputFile.h"
+#include "TestPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,6 @@
 #include <fstream>
 #include <functional>
 #include <future>
-#include <sstream>
 
 namespace Wirelog {
 namespace {
@@ -24,11 +24,7 @@ namespace fs = std::filesystem;
 constexpr std::string_view kLog = "START (valid)\r\n";
 constexpr uid_t kNobody = 65534;
 
-std::string ReadAll(const fs::path& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
+using WirelogTest::ReadFile;
 
 // The error of a whole save of kLog to `path`, empty when it worked.
 std::string Save(const fs::path& path) {
@@ -98,7 +94,7 @@ TEST_F(OutputFileTest, EachKindOfNameIsWrittenAsItIs) {
     for (const auto& [name, holder] : rows) {
         SCOPED_TRACE(name.filename().string().substr(0, 20));
         EXPECT_EQ(Save(name), "");
-        EXPECT_EQ(ReadAll(holder), kLog);
+        EXPECT_EQ(ReadFile(holder), kLog);
     }
     EXPECT_EQ(Listing(), (std::vector<std::string>{"dangling.log", "link.log", "made.log",
                                                    "new.log", longName, "old.log"}));
@@ -107,7 +103,7 @@ TEST_F(OutputFileTest, EachKindOfNameIsWrittenAsItIs) {
 
 TEST_F(OutputFileTest, DevicesFifosAndDescriptorLinksAreWrittenDirectly) {
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
-    auto fromFifo = std::async(std::launch::async, [&] { return ReadAll(dir / "fifo"); });
+    auto fromFifo = std::async(std::launch::async, [&] { return ReadFile(dir / "fifo"); });
     EXPECT_EQ(Save(dir / "fifo"), "");
     EXPECT_EQ(fromFifo.get(), kLog);
 
@@ -117,7 +113,7 @@ TEST_F(OutputFileTest, DevicesFifosAndDescriptorLinksAreWrittenDirectly) {
     fs::create_symlink("/proc/self/fd/" + std::to_string(pipeFds[1]), stdoutLike);
     EXPECT_EQ(Save(stdoutLike), "");
     close(pipeFds[1]);
-    EXPECT_EQ(ReadAll("/proc/self/fd/" + std::to_string(pipeFds[0])), kLog);
+    EXPECT_EQ(ReadFile("/proc/self/fd/" + std::to_string(pipeFds[0])), kLog);
     close(pipeFds[0]);
     EXPECT_EQ(Save(dir), std::strerror(EISDIR));
     EXPECT_TRUE(fs::is_fifo(dir / "fifo") && fs::is_symlink(stdoutLike));
@@ -132,7 +128,7 @@ TEST_F(OutputFileTest, AFolderThatTakesNoNewFileStillHasItsFilesWritten) {
     fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
                              fs::perms::others_exec);
     RunUnprivileged([&] {
-        return Save(dir / "kept.log") == "" && ReadAll(dir / "kept.log") == kLog &&
+        return Save(dir / "kept.log") == "" && ReadFile(dir / "kept.log") == kLog &&
                Save(dir / "new.log") == std::strerror(EACCES) && Save("/dev/null") == "" &&
                fs::is_character_file("/dev/null");
     });
