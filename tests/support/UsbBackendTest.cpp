@@ -216,10 +216,12 @@ TEST_F(UsbBackend, UnplugLeavesReceivedBytesReadableThenEveryCallReportsIt) {
     constexpr DWORD kBytes = 10000;
     chip->Stream(0, kBytes);
     DWORD queued = 0;
-    ASSERT_TRUE(
-        WaitFor([&] { return FT_GetQueueStatus(handle, &queued) == FT_OK && queued == kBytes; }));
+    // Structured bindings are captured by name, as clang before 16 cannot capture them.
+    ASSERT_TRUE(WaitFor([&, handle = handle] {
+        return FT_GetQueueStatus(handle, &queued) == FT_OK && queued == kBytes;
+    }));
     chip->Unplug();
-    ASSERT_TRUE(WaitFor([&] { return chip->PendingTransfers() == 0; }));
+    ASSERT_TRUE(WaitFor([&chip = chip] { return chip->PendingTransfers() == 0; }));
     EXPECT_EQ(FT_GetQueueStatus(handle, &queued), FT_STATUS{FT_OK});
     EXPECT_EQ(queued, kBytes);
     std::vector<std::uint8_t> buffer(2 * kBytes);
@@ -245,7 +247,7 @@ TEST_F(UsbBackend, OverrunsTheChipReportsAreCounted) {
     pthread_mutex_t& lock = static_cast<EVENT_HANDLE*>(event.Param())->eMutex;
     pthread_mutex_lock(&lock);
     chip->Stream(200000);
-    const bool dropped = WaitFor([&] { return chip->Stats().bytesDropped > 0; });
+    const bool dropped = WaitFor([&chip = chip] { return chip->Stats().bytesDropped > 0; });
     pthread_mutex_unlock(&lock);
     ASSERT_TRUE(dropped);
     ASSERT_TRUE(WaitFor([&] { return WirelogExt_OverrunCount() > before; }));
