@@ -31,12 +31,6 @@ protected:
         std::error_code ignored;
         fs::remove_all(dir, ignored);
     }
-    AdapterLibrary::Report Sink() {
-        return [this](const std::string& text) {
-            std::lock_guard lock(mutex);
-            reports.push_back(text);
-        };
-    }
 
     const fs::path previous = fs::current_path();
     const fs::path dir =
@@ -63,7 +57,10 @@ TEST_F(AdapterTest, AnUnusableFileOrFunctionIsReportedOnceAndFailsOnlyItsCalls) 
         {AdapterLibrary::kDefaultFile, "FT_Read"}};
     for (const auto& [path, report] : rows) {
         reports.clear();
-        AdapterLibrary library(path, Sink());
+        AdapterLibrary library(path, [this](const std::string& text) {
+            std::lock_guard lock(mutex);
+            reports.push_back(text);
+        });
         std::atomic<int> failures{0};
         std::vector<std::thread> threads;
         for (int i = 0; i < 8; ++i)

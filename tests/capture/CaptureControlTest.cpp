@@ -142,7 +142,8 @@ protected:
         const ReaderCallbacks callbacks{
             [] {}, // the log is drained by polling
             [this](const std::string& text, std::function<void()> closed) {
-                Notify([&] { messages_.push_back({text, std::move(closed)}); });
+                Locked(mutex_, [&] { messages_.push_back({text, std::move(closed)}); });
+                changed_.notify_all();
             }};
         // Every reading of the clock is one tick later: each read has a stamp of its own.
         capture = std::make_unique<CaptureControl>(adapter, callbacks, [this] { return ++ticks; });
@@ -213,12 +214,6 @@ protected:
     std::atomic<std::int64_t> ticks{0};
     std::vector<std::string> modules;
     std::unique_ptr<CaptureControl> capture; // last: ends before what it uses
-
-private:
-    template <class Change> void Notify(Change change) {
-        Locked(mutex_, change);
-        changed_.notify_all();
-    }
 };
 
 // Open, latency 2 ms, arrivals signalled on the reader's event, then the start command. A code

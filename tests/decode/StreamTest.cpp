@@ -11,7 +11,6 @@
 
 #include <set>
 #include <string>
-#include <vector>
 
 namespace Wirelog {
 namespace {
