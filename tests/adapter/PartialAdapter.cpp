@@ -10,10 +10,6 @@ extern "C" FTD2XX_API FT_STATUS FTD2XX_CALL FT_ListDevices(PVOID arg1, PVOID arg
         std::strcpy(static_cast<char*>(arg2), "wirlg000");
         return FT_OK;
     }
-    if (flags == (FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER) && arg2 != nullptr) {
-        std::strcpy(static_cast<char*>(arg2), "P1");
-        return FT_OK;
-    }
     if (flags != FT_LIST_NUMBER_ONLY || arg1 == nullptr)
         return FT_INVALID_PARAMETER;
     *static_cast<DWORD*>(arg1) = 3;
