@@ -4,40 +4,32 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <regex>
 #include <thread>
 
-namespace Wirelog {
+namespace Wirelog::test {
 namespace {
 
 namespace fs = std::filesystem;
-using test::CliRun;
-using test::RunCli;
 
 // A START's gap depends on when the reads happened; everything else must match.
 std::string WithoutGaps(const std::string& log) {
     return std::regex_replace(log, std::regex("Stop = -?[0-9]+mS"), "Stop = ?mS");
 }
 
-class CaptureCli : public test::CliTest {
-protected:
-    static CliRun Run(std::vector<std::string> args, const std::string& sim) {
-        CliRun run;
-        run.args = std::move(args);
-        run.env = {{"WIRELOG_SIM", sim}, {"WIRELOG_ADAPTER", ""}};
-        return run;
-    }
-};
+using CaptureCli = CliTest;
 
 // Which devices are modules is the listing's (ModulesTest, WindowCaptureTest); the adapter
 // library is found beside the program, not in the current directory, for every command here.
 TEST_F(CaptureCli, ListShowsTheModulesOneALine) {
-    auto result = RunCli(Run({"list"}, "hw:off;dev:desc=WIRLG000;dev:serial=B;dev:serial=D"));
+    auto result = RunCli(SimRun({"list"}, "hw:off;dev:desc=WIRLG000;dev:serial=B;dev:serial=D"));
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "1 (s/n B)\n2 (s/n D)\n");
 
-    result = RunCli(Run({"list"}, "hw:off"));
+    result = RunCli(SimRun({"list"}, "hw:off"));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "");
 }
@@ -46,16 +38,16 @@ TEST_F(CaptureCli, CaptureWritesTheLogThatDecodingTheSameStreamGives) {
     // Stamped after 0, so that code 5 sets a stop time in both and every START shows a gap.
     const fs::path recording = Write("bus.txt", "100 00 05\n800 01 07 A0 09 1B\n1300 0A 00 02\n"
                                                 "2600 01 08 7A 02 99 0E\n2900 42\n");
-    const auto decoded = RunCli(Run({"decode", recording.string()}, ""));
+    const auto decoded = RunCli(SimRun({"decode", recording.string()}, ""));
     ASSERT_EQ(decoded.status, 0) << decoded.err;
     ASSERT_NE(decoded.out.find("addr = 0x3D"), std::string::npos);
 
-    auto captured = RunCli(Run({"capture", "--seconds", "0.5"}, recording.string()));
+    auto captured = RunCli(SimRun({"capture", "--seconds", "0.5"}, recording.string()));
     ASSERT_EQ(captured.status, 0) << captured.err;
     EXPECT_EQ(WithoutGaps(captured.out), WithoutGaps(decoded.out));
 
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        CliRun interrupted = Run({"capture"}, "demo");
+        CliRun interrupted = SimRun({"capture"}, "demo");
         interrupted.onFirstOutput = [signal](pid_t pid) { kill(pid, signal); };
         captured = RunCli(interrupted);
         EXPECT_EQ(captured.status, 0) << signal << captured.err;
@@ -68,8 +60,8 @@ TEST_F(CaptureCli, CaptureWritesTheLogThatDecodingTheSameStreamGives) {
 // The stop waits for a blocked read; a second signal ends the program at once, and the staged
 // log beside the output goes with it.
 TEST_F(CaptureCli, ASecondSignalEndsAtOnceAndLeavesNoTemporaryFile) {
-    CliRun run =
-        Run({"capture", "-o", (dir / "out.log").string()}, "hw:off;dev:read=block,block_ms=60000");
+    CliRun run = SimRun({"capture", "-o", (dir / "out.log").string()},
+                        "hw:off;dev:read=block,block_ms=60000");
     std::thread signaller;
     run.onStart = [&](pid_t pid) {
         signaller = std::thread([this, pid] {
@@ -112,7 +104,7 @@ TEST_F(CaptureCli, CaptureNeedsOneUsableModuleAndLibraryAndReportsWhatEndsIt) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.sim + " " + row.err);
-        CliRun run = Run(row.args, row.sim);
+        CliRun run = SimRun(row.args, row.sim);
         if (!row.library.empty())
             run.env["WIRELOG_ADAPTER"] = row.library;
         const auto result = RunCli(run);
@@ -122,4 +114,4 @@ TEST_F(CaptureCli, CaptureNeedsOneUsableModuleAndLibraryAndReportsWhatEndsIt) {
 }
 
 } // namespace
-} // namespace Wirelog
+} // namespace Wirelog::test

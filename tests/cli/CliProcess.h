@@ -11,7 +11,6 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -75,6 +74,11 @@ struct CliRun {
     std::function<void(CliPid)> onStart{};       // in the parent, once the child runs
     bool ownConsole = false;                     // Windows: a console of its own, for Ctrl+C
 };
+
+// A run on the simulated modules SIM describes, with the adapter library beside the program.
+inline CliRun SimRun(std::vector<std::string> args, const std::string& sim) {
+    return {std::move(args), {{"WIRELOG_SIM", sim}, {"WIRELOG_ADAPTER", ""}}};
+}
 
 struct CliResult {
     int status = -1; // the exit status; -1 when the process did not exit by itself

@@ -14,20 +14,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class DecodeCli : public CliTest {
-protected:
-    static CliResult Decode(std::vector<std::string> args, const fs::path& in = "/dev/null",
-                            const std::string& out = {}) {
-        args.insert(args.begin(), "decode");
-        return RunCli({args, {}, in, out});
-    }
-};
+using DecodeCli = CliTest;
+
+CliResult Decode(std::vector<std::string> args, const fs::path& in = "/dev/null",
+                 const std::string& out = {}) {
+    args.insert(args.begin(), "decode");
+    return RunCli({args, {}, in, out});
+}
 
 const fs::path kData = WIRELOG_TEST_DATA;
-
-std::string Capture(const std::string& name) {
-    return (fs::path(WIRELOG_CAPTURE_DATA) / name).string();
-}
 
 TEST_F(DecodeCli, WritesTheReviewedLogsExactBytesToStdoutOrOut) {
     const fs::path input = kData / "gigabyte_6vle_vxl_i2c.batches.txt";
@@ -82,7 +77,7 @@ TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
     const std::string bad = Write("bad.txt", text + "5 0G\n").string();
     const std::string old = Write("old.log", "kept\r\n").string();
     const std::string out = (dir / "out.log").string();
-    const std::string sr = Capture("pca9571_simple.sr");
+    const std::string sr = WIRELOG_CAPTURE_DATA "/pca9571_simple.sr";
     const struct {
         std::vector<std::string> args;
         int status; // 2: usage or input; 1: the log cannot be written
@@ -128,7 +123,7 @@ TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
 // Each format is told by its content, or given for standard input; every event carries the time
 // of its sample. That exports hold the session's bus changes is the readers' (CaptureReaders).
 TEST_F(DecodeCli, SessionVcdAndCsvGiveTheSameStampedLog) {
-    const std::string wii = Capture("wii_nunchuk_init");
+    const std::string wii = WIRELOG_CAPTURE_DATA "/wii_nunchuk_init";
     const auto sr = Decode({"--timestamps", wii + ".sr"});
     // 1 MHz: the bus is idle 100 us in, and the first START comes 645.707 ms after that.
     const std::string start =
@@ -149,7 +144,7 @@ TEST_F(DecodeCli, SessionVcdAndCsvGiveTheSameStampedLog) {
 }
 
 TEST_F(DecodeCli, OptionsChooseLinesIdleTimeAndFilter) {
-    const std::string wii = Capture("wii_nunchuk_init.sr");
+    const std::string wii = WIRELOG_CAPTURE_DATA "/wii_nunchuk_init.sr";
     const auto plain = Decode({wii});
     ASSERT_EQ(plain.status, 0);
     // Swapped lines differ; how a name or an index is resolved is the readers' (ResolveChannel).

@@ -9,16 +9,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class WindowsCli : public CliTest {
-protected:
-    static CliRun Sim(std::vector<std::string> args, const std::string& sim) {
-        return {std::move(args), {{"WIRELOG_SIM", sim}, {"WIRELOG_ADAPTER", ""}}};
-    }
-};
+using WindowsCli = CliTest;
 
 // The one WIRELOG_ADAPTER names, in a wide path (the library beside the program: every capture).
 TEST_F(WindowsCli, AMissingLibraryIsReportedAsOnLinux) {
-    CliRun unbound = Sim({"list"}, "demo");
+    CliRun unbound = SimRun({"list"}, "demo");
     unbound.env["WIRELOG_ADAPTER"] = Utf8(dir / L"missing.dll");
     const auto result = RunCli(unbound);
     EXPECT_EQ(result.status, 2);
@@ -27,7 +22,7 @@ TEST_F(WindowsCli, AMissingLibraryIsReportedAsOnLinux) {
 }
 
 TEST_F(WindowsCli, CaptureRunsForItsTimeOrUntilCtrlC) {
-    auto result = RunCli(Sim({"capture", "--seconds", "2"}, "demo"));
+    auto result = RunCli(SimRun({"capture", "--seconds", "2"}, "demo"));
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out.rfind("*** I2C Monitoring activated", 0), 0);
     EXPECT_TRUE(result.out.ends_with("\r\n"));
@@ -35,7 +30,7 @@ TEST_F(WindowsCli, CaptureRunsForItsTimeOrUntilCtrlC) {
     // Ctrl+C once the log is being staged; only a handled Ctrl+C stops, commits the file and
     // exits with 0 (the default handler would end the program before the commit).
     const fs::path log = dir / L"ctrl c \u00e9.log";
-    CliRun interrupted = Sim({"capture", "-o", Utf8(log)}, "demo");
+    CliRun interrupted = SimRun({"capture", "-o", Utf8(log)}, "demo");
     interrupted.ownConsole = true;
     interrupted.onStart = [this](DWORD process) {
         const bool staging = WirelogTest::WaitFor([&] {
@@ -72,17 +67,17 @@ TEST_F(WindowsCli, DecodeWritesTheLinuxBytesAndReplacesAnOutputFileOnlyWhenDone)
     const std::string reviewed = ReadFile(data / "gigabyte_6vle_vxl_i2c.log");
     const fs::path input = Write("bus capture \u00e9t\u00e9.txt",
                                  ReadFile(data / "gigabyte_6vle_vxl_i2c.batches.txt"));
-    auto result = RunCli(Sim({"decode", Utf8(input)}, ""));
+    auto result = RunCli(SimRun({"decode", Utf8(input)}, ""));
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(result.out == reviewed) << "the same bytes as the Linux build";
 
     const fs::path out = Write("log \u00fc\u03a9.txt", "old\r\n");
-    result = RunCli(Sim({"decode", "-o", Utf8(out), Utf8(input)}, ""));
+    result = RunCli(SimRun({"decode", "-o", Utf8(out), Utf8(input)}, ""));
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(ReadFile(out) == reviewed) << "an existing file is replaced";
 
     const fs::path bad = Write("bad input.txt", "0 00\n10 01 7\n");
-    result = RunCli(Sim({"decode", "-o", Utf8(out), Utf8(bad)}, ""));
+    result = RunCli(SimRun({"decode", "-o", Utf8(out), Utf8(bad)}, ""));
     EXPECT_EQ(result.status, 2) << "the wording is the parser's (TimedBatchFile)";
     EXPECT_TRUE(ReadFile(out) == reviewed) << "a failed run leaves the file as it was";
     EXPECT_EQ(Listing(), (std::vector<std::string>{"bad input.txt", "bus capture \u00e9t\u00e9.txt",
