@@ -137,12 +137,9 @@ void ExpectEvents(const std::vector<Case>& cases, BusMonitorOptions options = {}
 // waiting for its STOP: SigrokAgreement's idle-start differences.)
 TEST(BusMonitor, WaitsForAnIdleBusThenForAStartOrStopThenCountsBits) {
     ExpectEvents({
-        {"", "0"},
-        {"I", "0 5"},
         {"w98", "0"}, // 99 samples high: not yet idle
         {"w99", "0 5"},
         {"c0 I c1 w50 S A0 a P", "0 5"}, // SCL low is no idle time
-        {"c0 I c1 I", "0 5"},
         {"d0 I d1 I S A0 a P", "0 5 1 7:A0 2"},
         {"d0 c0 =11 S A0 a P", "0 5 1 7:A0 2"}, // a STOP with SCL's rise in its sample
         {"I c0", "0 5 3"},
@@ -216,7 +213,6 @@ TEST(BusMonitor, GlitchFilterDropsShortLevels) {
 }
 
 TEST(BusMonitor, SamplesCoveringRoundsUpWithoutOverflow) {
-    EXPECT_EQ(SamplesCovering(1, 1'000'000, 333'333), 1u);
     EXPECT_EQ(SamplesCovering(50, 1'000'000'000, 8'000'000), 1u);
     EXPECT_EQ(SamplesCovering(3'000'000'000, 1'000'000, 10'000'000'000), 30'000'000'000'000u);
     EXPECT_EQ(SamplesCovering(~0ull, 1'000'000, 10'000'000), ~0ull);

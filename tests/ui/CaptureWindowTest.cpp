@@ -4,7 +4,6 @@
 #include "UiTestSupport.h"
 #include "events/EventBuffer.h"
 
-#include <QDateTime>
 #include <QListWidget>
 
 #include <optional>
@@ -135,8 +134,6 @@ TEST_F(WindowCaptureTest, CAndSActUnlessAltOrCtrlIsHeldAndCKeepsTheStopTime) {
     ASSERT_EQ(State(), "START, Save Log enabled") << "a repeat did not stop the capture";
     Start();
     Send({0x02}, {kMonitoring, "STOP (*** BUS IS IDLE ***)"});
-    const qint64 stopped = QDateTime::currentMSecsSinceEpoch();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QDateTime::currentMSecsSinceEpoch() > stopped + 5; }));
     Press(Qt::Key_C);
     ASSERT_TRUE(sim.Inject(0, {0x01}));
     ASSERT_TRUE(WaitForRows(2));
