@@ -305,13 +305,16 @@ int RunCapture(int argc, char** argv) {
 
     LogOutput output;
     std::string error;
-    std::optional<Wakeup::SignalsHeld> signalsHeld(std::in_place);
-    if (!output.Open(options.output, error)) {
-        Fail(error);
-        return kExitFailure;
+    {
+        // From the stage's creation to its registration a second stop signal would leave the
+        // stage behind, so stop signals wait until it is registered.
+        const Wakeup::SignalsHeld signalsHeld;
+        if (!output.Open(options.output, error)) {
+            Fail(error);
+            return kExitFailure;
+        }
+        wakeup.RemoveOnSecondSignal(output.StagePath());
     }
-    wakeup.RemoveOnSecondSignal(output.StagePath());
-    signalsHeld.reset();
 #ifdef SIGPIPE
     // A reader of our standard output that goes away must not kill us before the stop command.
     std::signal(SIGPIPE, SIG_IGN);
