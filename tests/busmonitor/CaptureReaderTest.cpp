@@ -3,6 +3,7 @@
 // the samples they should, and broken or hostile files are refused in bounded memory with an
 // error naming the file and the problem.
 #include "busmonitor/CaptureReader.h"
+#include "TestPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <unistd.h>
 
 #ifdef WIRELOG_HAVE_LIBZIP
 #include <zip.h>
@@ -84,7 +84,7 @@ TEST(CaptureReaders, A12MHzVcdExportGivesTheSessionsChanges) {
 
 class Readers : public ::testing::Test {
 protected:
-    fs::path dir_ = fs::temp_directory_path() / ("wirelog-readers-" + std::to_string(getpid()));
+    fs::path dir_ = fs::temp_directory_path() / ("wirelog-readers-" + WirelogTest::ProcessId());
     void SetUp() override { fs::create_directories(dir_); }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -269,8 +269,7 @@ TEST_F(Readers, BadSessionsAreRefusedNamingTheProblem) {
     }
     ExpectRefused(WriteZip({{"metadata", Metadata("1")}, {"logic-1", ""}}), "holds no samples");
     // A byte changed inside the deflated samples: the inflater or the CRC catches it.
-    std::ifstream file(kData / "wii_nunchuk_init.sr", std::ios::binary);
-    std::string damaged{std::istreambuf_iterator<char>(file), {}};
+    std::string damaged = WirelogTest::ReadFile(kData / "wii_nunchuk_init.sr");
     damaged[damaged.find("logic-1") + 200] ^= 0x55;
     ExpectRefused(Write("damaged.sr", damaged), "sample data 'logic-1' is corrupt");
 }
