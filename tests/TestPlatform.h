@@ -1,20 +1,22 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The few operating-system calls the tests make themselves, for Linux and Windows alike: the
-// process id that keeps scratch names apart, waiting for a condition with a deadline, and a
-// file's bytes as they are on disk.
+// process id that keeps scratch names apart, waiting for a condition with a deadline, a file's
+// bytes as they are on disk, and what a directory holds.
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace WirelogTest {
 
@@ -30,6 +32,17 @@ inline std::string ReadFile(const std::filesystem::path& path) {
     std::ostringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
+}
+
+// The names in a directory, as UTF-8 and sorted, so a listing compares as a whole.
+inline std::vector<std::string> Listing(const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::u8string name = entry.path().filename().u8string();
+        names.emplace_back(name.begin(), name.end());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 // Polls a real condition until it holds or the deadline passes.

@@ -15,7 +15,6 @@
 #include <unistd.h>
 #endif
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -46,13 +45,7 @@ protected:
         std::ofstream(dir / PathFromUtf8(name), std::ios::binary) << bytes;
         return dir / PathFromUtf8(name);
     }
-    std::vector<std::string> Listing() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(dir))
-            names.push_back(Utf8(entry.path().filename()));
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> Listing() const { return WirelogTest::Listing(dir); }
 
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() /

@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -23,6 +22,7 @@ namespace fs = std::filesystem;
 constexpr std::string_view kLog = "START (valid)\r\n";
 constexpr uid_t kNobody = 65534;
 
+using WirelogTest::Listing;
 using WirelogTest::ReadFile;
 
 // The error of a whole save of kLog to `path`, empty when it worked.
@@ -44,13 +44,6 @@ protected:
     void TearDown() override {
         fs::permissions(dir, fs::perms::owner_all);
         fs::remove_all(dir);
-    }
-    std::vector<std::string> Listing() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
     }
     // Runs `body` as an unprivileged user (in a child that gives up root when the suite runs
     // as root); the body's failures come back as a non-zero status.
@@ -95,8 +88,8 @@ TEST_F(OutputFileTest, EachKindOfNameIsWrittenAsItIs) {
         EXPECT_EQ(Save(name), "");
         EXPECT_EQ(ReadFile(holder), kLog);
     }
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"dangling.log", "link.log", "made.log",
-                                                   "new.log", longName, "old.log"}));
+    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"dangling.log", "link.log", "made.log",
+                                                      "new.log", longName, "old.log"}));
     EXPECT_EQ(fs::status(dir / "old.log").permissions() & fs::perms::all, mode) << "kept";
 }
 
@@ -116,7 +109,7 @@ TEST_F(OutputFileTest, DevicesFifosAndDescriptorLinksAreWrittenDirectly) {
     close(pipeFds[0]);
     EXPECT_EQ(Save(dir), std::strerror(EISDIR));
     EXPECT_TRUE(fs::is_fifo(dir / "fifo") && fs::is_symlink(stdoutLike));
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"fifo", "stdout"}));
+    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"fifo", "stdout"}));
 }
 
 // As a user who may not add files to the folder: an existing file is still written (in place),
@@ -131,7 +124,7 @@ TEST_F(OutputFileTest, AFolderThatTakesNoNewFileStillHasItsFilesWritten) {
                Save(dir / "new.log") == std::strerror(EACCES) && Save("/dev/null") == "" &&
                fs::is_character_file("/dev/null");
     });
-    EXPECT_EQ(Listing(), std::vector<std::string>{"kept.log"});
+    EXPECT_EQ(Listing(dir), std::vector<std::string>{"kept.log"});
 }
 
 } // namespace
