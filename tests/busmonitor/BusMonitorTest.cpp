@@ -122,14 +122,11 @@ Result Monitor(const Bus& bus, BusMonitorOptions options = {}) {
     return result;
 }
 
-struct Case {
-    std::string script;
-    std::string events;
-};
-
-void ExpectEvents(const std::vector<Case>& cases, BusMonitorOptions options = {}) {
-    for (const Case& c : cases)
-        EXPECT_EQ(Monitor(Bus(c.script), options).events, c.events) << "script: " << c.script;
+// Each case is a script and the events it must give.
+void ExpectEvents(const std::vector<std::pair<std::string, std::string>>& cases,
+                  BusMonitorOptions options = {}) {
+    for (const auto& [script, events] : cases)
+        EXPECT_EQ(Monitor(Bus(script), options).events, events) << "script: " << script;
 }
 
 // Nothing counts before the bus has been idle (both lines high) for the idle time; then only a
