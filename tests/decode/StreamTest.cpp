@@ -15,22 +15,14 @@
 namespace Wirelog {
 namespace {
 
-class Stream : public testing::Test {
-protected:
-    void SetUp() override {
-        ResetEventBuffer();
-        ResetDecoder();
-        div = 1000.0;
-    }
-};
-
 // Per code: an empty line before each code that begins a transaction (back to back too), and a
 // new time for a START's gap to count from after the stop-type codes only.
-TEST_F(Stream, EachCodeIsSeparatedAndMovesTheStopTimeByItsKind) {
+TEST(Stream, EachCodeIsSeparatedAndMovesTheStopTimeByItsKind) {
     const std::set<int> separated = {1, 3, 6, 13, 14, 15}, stopTypes = {2, 5, 11, 12, 16};
+    div = 1000.0;
     for (int code = 0; code < 256; ++code) {
         SCOPED_TRACE(code);
-        SetUp();
+        ResetEventBuffer(); // each round's STOP sets the stop time afresh
         for (const auto& [cmd, timer] :
              {std::pair{2, 1'000}, {code, 5'000}, {code, 5'000}, {1, 9'000}})
             AppendEvent(static_cast<std::uint8_t>(cmd), 0x20, timer);
