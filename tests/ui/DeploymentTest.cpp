@@ -4,9 +4,11 @@
 #include "UiTestSupport.h"
 #include "app/MainLoop.h"
 
+#include <QDir>
 #include <QListWidget>
 #include <QTimer>
 
+#include <fstream>
 #include <optional>
 
 namespace Wirelog::testing {
@@ -14,7 +16,7 @@ namespace {
 
 class DeploymentTest : public ::testing::Test {
 protected:
-    QString LibraryPath() const { return QDir(dir.path()).filePath("wirlg000.dll"); }
+    std::string LibraryPath() const { return dir.filePath("wirlg000.dll").toStdString(); }
     SupportLibraryDeployment Deployment(qsizetype bytes = 100'000) const {
         return {dir.path(), [bytes] { return QByteArray(bytes, 'x'); }};
     }
@@ -62,9 +64,7 @@ TEST_F(DeploymentTest, AFailedDeploymentReportsTwiceAndEndsTheProgramUnseen) {
 // An existing file is the user's, whatever it holds: kept, and bound. One that is no library:
 // the load reports it, and the window opens with no module.
 TEST_F(DeploymentTest, ALibraryThatCannotBeLoadedIsKeptAndReportedOnceWhenTheWindowLoads) {
-    QFile junk(LibraryPath());
-    ASSERT_TRUE(junk.open(QIODevice::WriteOnly) && junk.write("not a library") > 0);
-    junk.close();
+    ASSERT_TRUE(std::ofstream(LibraryPath()) << "not a library");
     _isRunning = true;
     Form1 window(Deployment());
     window.show();

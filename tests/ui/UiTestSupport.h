@@ -4,6 +4,7 @@
 // "wirlg000.dll" (so a window deploys nothing and binds the simulator), the recorded messages and
 // a window driven as the user drives it.
 #include "SimControl.h"
+#include "TestPlatform.h"
 #include "app/Deployment.h"
 #include "app/MessageBox.h"
 #include "decode/ViewTWI.h"
@@ -12,7 +13,6 @@
 
 #include <QAbstractItemModel>
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QKeyEvent>
 #include <QPushButton>
@@ -36,6 +36,8 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 }
 
 namespace Wirelog::testing {
+
+using WirelogTest::ReadFile;
 
 inline const QString kMonitoring = "*** I2C Monitoring activated, waiting for idle bus... ***";
 inline const QString kStartLine = "START (valid)";
@@ -73,11 +75,6 @@ inline QStringList Rows(const QAbstractItemModel& model) {
     return rows;
 }
 
-inline QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
 // A new capture's start: an empty event buffer and a decoder with no stop time.
 inline void StartNewCapture() {
     ResetEventBuffer();
@@ -110,7 +107,6 @@ protected:
         if (!dir.isValid() || !QFile::link(QString::fromUtf8(WIRELOG_TEST_ADAPTER_LIBRARY),
                                            File(kSupportLibraryFile)))
             throw std::runtime_error("cannot prepare the scratch directory");
-        sim.Configure("hw:off");
     }
     // A shown, active window over the simulated `modules`, in place of any earlier one.
     void Open(const std::string& modules) {
@@ -123,9 +119,7 @@ protected:
         QApplication::setActiveWindow(window.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
-    QString File(const char* name) const {
-        return QDir(dir.path()).filePath(QString::fromUtf8(name));
-    }
+    QString File(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
     QPushButton& Button(const char* name) { return Child<QPushButton>(*window, name); }
     // Sent as the keyboard sends it: to the focused control, through the application's filters.
     void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = {}, bool autoRepeat = false) {

@@ -98,16 +98,15 @@ TEST_F(WindowTest, TheLogListFollowsTheWindowsSizeAndScrollsToItsLongestLine) {
     LogView& log = Child<LogView>(*window, "listBox1");
     EXPECT_TRUE(QFontInfo(log.font()).fixedPitch()) << QFontInfo(log.font()).family().toStdString();
 
-    const auto otherPlaces = [&] {
-        std::vector<QRect> places;
+    // Every control's place; the log list's as its top left and its margins to the window's size.
+    const auto places = [&] {
+        std::vector<QRect> all;
         for (const QWidget* control : Controls(*window))
-            if (control != &log)
-                places.push_back(control->geometry());
-        return places;
+            all.push_back(control == &log ? QRect(log.pos(), window->size() - log.size())
+                                          : control->geometry());
+        return all;
     };
-    const std::vector<QRect> before = otherPlaces();
-    const QPoint logPlace = log.pos();
-    const QSize margins = window->size() - log.size();
+    const std::vector<QRect> before = places();
     QScrollBar& sideways = *log.horizontalScrollBar();
     const auto resizeTo = [&](QSize size, int scrollWidth) {
         window->resize(size);
@@ -115,17 +114,11 @@ TEST_F(WindowTest, TheLogListFollowsTheWindowsSizeAndScrollsToItsLongestLine) {
             return (scrollWidth == 0 || sideways.isVisible()) &&
                    sideways.maximum() == std::max(0, scrollWidth - log.viewport()->width());
         }));
-        EXPECT_EQ(otherPlaces(), before);
-        EXPECT_EQ(log.pos(), logPlace);
-        EXPECT_EQ(window->size() - log.size(), margins);
+        EXPECT_EQ(places(), before);
     };
     resizeTo({300, window->height() + 100}, LogView::kScrollWidth);
 
-    StartNewCapture();
-    AppendEvent(11, 0x0F, 0);
-    for (int i = 0; i < 5; ++i)
-        AppendEvent(9, static_cast<std::uint8_t>(i), 0);
-    window->UpdateLoggingWindow();
+    ShowEvents({11, 9, 9, 9, 9, 9});
     ASSERT_EQ(Log().data(Log().index(0, 0)).toString().size(), 107);
     resizeTo({310, window->height() - 40}, log.columnWidth(0));
     for (const int row : {2, 4, 2})
