@@ -121,6 +121,7 @@ TEST_F(WindowTest, TheLogListFollowsTheWindowsSizeAndScrollsToItsLongestLine) {
     ShowEvents({11, 9, 9, 9, 9, 9});
     ASSERT_EQ(Log().data(Log().index(0, 0)).toString().size(), 107);
     resizeTo({310, window->height() - 40}, log.columnWidth(0));
+    EXPECT_GE(log.columnWidth(0), QFontMetrics(log.font()).horizontalAdvance(Rows(Log()).first()));
     for (const int row : {2, 4, 2})
         QTest::mouseClick(log.viewport(), Qt::LeftButton, {},
                           log.visualRect(Log().index(row, 0)).center());
