@@ -4,7 +4,6 @@
 #include "UiTestSupport.h"
 #include "events/EventBuffer.h"
 
-#include <QDir>
 #include <QListWidget>
 
 #include <optional>
@@ -198,8 +197,8 @@ TEST_F(WindowCaptureTest, SaveLogWritesEachLineWithCrLfAndAFailedSaveKeepsTheEar
                                        "left as it was."});
     EXPECT_EQ(State(), "START, Save Log enabled");
     EXPECT_EQ(ReadFile(path.toStdString()).size(), 45u);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-              (QStringList{"bus.log", "wirlg000.dll"}));
+    EXPECT_EQ(WirelogTest::Listing(dir.path().toStdString()),
+              (std::vector<std::string>{"bus.log", "wirlg000.dll"}));
 }
 
 } // namespace
