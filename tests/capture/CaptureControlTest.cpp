@@ -197,11 +197,6 @@ protected:
         messages_.pop_front();
         return message;
     }
-    template <class Match>
-    static const AdapterCall* Find(const std::vector<AdapterCall>& calls, Match match) {
-        const auto found = std::find_if(calls.begin(), calls.end(), match);
-        return found == calls.end() ? nullptr : &*found;
-    }
     static bool IsRead(const AdapterCall& call) { return call.function == Fn::Read; }
 
     test::SimControl sim;
@@ -253,18 +248,16 @@ TEST_F(CaptureControlTest, QueuedCountsDecideTheReadsAndNoByteIsLost) {
     ASSERT_TRUE(sim.Inject(0, {0x01, 0x02, 0x07, 0xA0, 0x09, 0x10, 0x02}));
     // Half of one byte is none: the last byte comes once reads are whole again.
     ASSERT_TRUE(DrainUntil([&] {
-        return Find(adapter.Calls(from), [](const AdapterCall& c) {
-                   return IsRead(c) && c.result == c.argument / 2 && c.result > 0;
-               }) != nullptr;
+        return std::ranges::any_of(adapter.Calls(from), [](const AdapterCall& c) {
+            return IsRead(c) && c.result == c.argument / 2 && c.result > 0;
+        });
     }));
     sim.SetFaults(0, "");
     ASSERT_TRUE(DrainUntil([&] { return drained.size() >= 6; }));
     EXPECT_EQ(Events(1), (std::vector<Event>{{1, 0}, {2, 0}, {7, 0xA0}, {9, 0x10}, {2, 0}}));
-    EXPECT_EQ(Find(adapter.Calls(from),
-                   [](const AdapterCall& c) {
-                       return IsRead(c) && c.argument == RecordingAdapter::kBogusCount;
-                   }),
-              nullptr);
+    EXPECT_TRUE(std::ranges::none_of(adapter.Calls(from), [](const AdapterCall& c) {
+        return IsRead(c) && c.argument == RecordingAdapter::kBogusCount;
+    }));
 
     adapter.statusFlaps = false;
     const std::pair<DWORD, std::vector<DWORD>> cases[] = {
@@ -274,8 +267,8 @@ TEST_F(CaptureControlTest, QueuedCountsDecideTheReadsAndNoByteIsLost) {
         ASSERT_TRUE(Send(std::vector<std::uint8_t>(queued, 0x03)));
         // Read, ask the queue, read again: no idle poll in between.
         const auto calls = adapter.Calls(first);
-        const AdapterCall* read = Find(calls, IsRead);
-        ASSERT_TRUE(read && read + 2 * requests.size() <= &calls.back() + 1);
+        auto read = std::ranges::find(calls, Fn::Read, &AdapterCall::function);
+        ASSERT_GE(calls.end() - read, std::ptrdiff_t(2 * requests.size()));
         for (DWORD request : requests) {
             EXPECT_TRUE(IsRead(*read) && read->argument == request && read->result == request)
                 << queued << ": " << read->argument << " asked, " << read->result << " read";
@@ -312,11 +305,10 @@ TEST_F(CaptureControlTest, AFailedReadIsShownAgainUntilReadsWorkOrItsReaderIsAbo
         }
         ASSERT_TRUE(DrainUntil([&] { return drained.size() == events + 2; }));
     }
-    auto calls = adapter.Calls();
-    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
-                            [](const AdapterCall& c) {
-                                return IsRead(c) && c.status != FT_OK && c.argument == 2;
-                            }),
+    EXPECT_EQ(std::ranges::count_if(adapter.Calls(),
+                                    [](const AdapterCall& c) {
+                                        return IsRead(c) && c.status != FT_OK && c.argument == 2;
+                                    }),
               4);
 
     EXPECT_TRUE(capture->StopThread()); // the window's disposal
@@ -366,10 +358,9 @@ TEST_F(CaptureControlTest, ManyStartStopCyclesShowEveryEventOnce) {
         Drain(); // the refreshes still queued after STOP
 
         const auto calls = adapter.Calls(first);
-        const AdapterCall* close =
-            Find(calls, [](const AdapterCall& c) { return c.function == Fn::Close; });
-        ASSERT_TRUE(close);
-        for (const AdapterCall* later = close + 1; later <= &calls.back(); ++later)
+        const auto close = std::ranges::find(calls, Fn::Close, &AdapterCall::function);
+        ASSERT_TRUE(close != calls.end());
+        for (auto later = close + 1; later != calls.end(); ++later)
             ASSERT_NE(later->handle, close->handle) << "a call on a closed handle";
         if (!stops)
             continue;
@@ -378,8 +369,7 @@ TEST_F(CaptureControlTest, ManyStartStopCyclesShowEveryEventOnce) {
         ASSERT_EQ(drained.size(), adapter.CompleteEventsRead());
         // Only an event whose value byte the stop command cut off is not shown.
         ASSERT_LE(stats.events_emitted - drained.size(), 1u);
-        for (std::size_t i = 1; i < drained.size(); ++i)
-            ASSERT_LE(drained[i - 1].timer, drained[i].timer);
+        ASSERT_TRUE(std::ranges::is_sorted(drained, {}, &TWIevent::timer));
     }
     const WirelogSimStats stats = sim.Stats(0);
     EXPECT_TRUE(stats.start_commands == 500 && stats.stop_commands == 470 && stats.closes == 500);

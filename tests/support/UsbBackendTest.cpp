@@ -13,6 +13,8 @@
 
 #include <atomic>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 using namespace WirelogTest;
 using namespace std::chrono_literals;
@@ -37,12 +39,9 @@ protected:
         return count;
     }
 
-    struct Opened {
-        std::shared_ptr<FakeChip> chip;
-        FT_HANDLE handle;
-    };
     // The one chip attached, opened; arrivals signal `event` when one is given.
-    Opened OpenOnlyChip(const FakeChipConfig& config = {}, NotifyEvent* event = nullptr) {
+    std::pair<std::shared_ptr<FakeChip>, FT_HANDLE> OpenOnlyChip(const FakeChipConfig& config = {},
+                                                                 NotifyEvent* event = nullptr) {
         fake->RemoveAll();
         const auto chip = fake->AddChip(config);
         EXPECT_EQ(DeviceCount(), 1u);
@@ -204,11 +203,9 @@ TEST_F(UsbBackend, OpenResetsTheChosenChannelAndCloseRacingAReaderEndsItsCallsWi
         EXPECT_EQ(last, FT_STATUS{FT_INVALID_HANDLE});
     }
     const auto stats = chip->Stats();
-    EXPECT_EQ(stats.claimedChannel, 1);
-    EXPECT_EQ(stats.latency, 2);
-    EXPECT_EQ(stats.bitModeResets, 10);
-    EXPECT_EQ(stats.purges, 10);
-    EXPECT_EQ(stats.releases, 10);
+    EXPECT_EQ(std::tuple(stats.claimedChannel, stats.latency, stats.bitModeResets, stats.purges,
+                         stats.releases),
+              std::tuple(1, 2, 10, 10, 10));
 }
 
 TEST_F(UsbBackend, UnplugLeavesReceivedBytesReadableThenEveryCallReportsIt) {
