@@ -23,29 +23,21 @@ std::vector<Record> Stored() {
     return records;
 }
 
-class Framing : public testing::Test {
-protected:
-    void SetUp() override {
-        ResetEventBuffer();
-        pending = {};
-    }
-    std::size_t Frame(const Bytes& bytes, std::int64_t timer) {
-        return FrameBatch(bytes.data(), bytes.size(), timer, pending);
-    }
-
-    PendingCode pending;
-};
+std::size_t Frame(const Bytes& bytes, std::int64_t timer, PendingCode& pending) {
+    return FrameBatch(bytes.data(), bytes.size(), timer, pending);
+}
 
 // Every byte where a code is due, alone in a read, then an empty read, then 0x05 0x02: a code
 // that takes a value waits across both reads for it, takes the stamp of the read that brings
 // it, and never takes a code for its value.
-TEST_F(Framing, EveryByteWhereACodeIsDueIsClassifiedAndAWaitingCodeTakesTheNextReadsByte) {
+TEST(Framing, EveryByteWhereACodeIsDueIsClassifiedAndAWaitingCodeTakesTheNextReadsByte) {
     for (int byte = 0; byte < 256; ++byte) {
         SCOPED_TRACE(byte);
-        SetUp();
-        Frame({static_cast<std::uint8_t>(byte)}, 1);
-        Frame({}, 2);
-        Frame({0x05, 0x02}, 3);
+        ResetEventBuffer();
+        PendingCode pending;
+        Frame({static_cast<std::uint8_t>(byte)}, 1, pending);
+        Frame({}, 2, pending);
+        Frame({0x05, 0x02}, 3, pending);
         std::vector<Record> expected;
         if (byte <= 6)
             expected = {{byte, 0, 1}, {5, 0, 3}};
@@ -59,7 +51,9 @@ TEST_F(Framing, EveryByteWhereACodeIsDueIsClassifiedAndAWaitingCodeTakesTheNextR
     }
 }
 
-TEST_F(Framing, CaptureKeepsTheFirst999999EventsAndSwallowsTheRest) {
+TEST(Framing, CaptureKeepsTheFirst999999EventsAndSwallowsTheRest) {
+    ResetEventBuffer();
+    PendingCode pending;
     MyEvents[kEventCapacity] = TWIevent{0xEE, 0xEE, -1};
     // 999,998 events in reads of the reader's largest size, then a data code whose value comes
     // with the next read: the 999,999th event.
@@ -70,13 +64,13 @@ TEST_F(Framing, CaptureKeepsTheFirst999999EventsAndSwallowsTheRest) {
         EXPECT_EQ(FrameBatch(stream.data() + at, count, 1, pending), 0u);
     }
     ASSERT_TRUE(pending.extra);
-    EXPECT_EQ(Frame({0x31, 0x09, 0x32}, 7), 2u) << "the 1,000,000th event's two bytes";
+    EXPECT_EQ(Frame({0x31, 0x09, 0x32}, 7, pending), 2u) << "the 1,000,000th event's two bytes";
     ASSERT_EQ(myevtHead.load(), kEventCapacity);
     const TWIevent& last = MyEvents[kEventCapacity - 1];
     EXPECT_EQ(Record(last.cmd, last.data, last.timer), Record(9, 0x31, 7));
 
     // A full buffer swallows everything, without a record.
-    EXPECT_EQ(Frame({0x01, 0x07, 0xA0, 0x09}, 8), 4u);
+    EXPECT_EQ(Frame({0x01, 0x07, 0xA0, 0x09}, 8, pending), 4u);
     EXPECT_EQ(MyEvents[kEventCapacity].cmd, 0xEE) << "the last slot is never written";
 }
 
