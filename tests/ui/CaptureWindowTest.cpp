@@ -6,7 +6,9 @@
 
 #include <QListWidget>
 
+#include <functional>
 #include <optional>
+#include <utility>
 
 namespace Wirelog::testing {
 namespace {
