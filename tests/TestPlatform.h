@@ -34,13 +34,16 @@ inline std::string ReadFile(const std::filesystem::path& path) {
     return text.str();
 }
 
+inline std::string Utf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 // The names in a directory, as UTF-8 and sorted, so a listing compares as a whole.
 inline std::vector<std::string> Listing(const std::filesystem::path& dir) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        const std::u8string name = entry.path().filename().u8string();
-        names.emplace_back(name.begin(), name.end());
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(Utf8(entry.path().filename()));
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -26,14 +26,10 @@
 namespace Wirelog::test {
 
 using WirelogTest::ReadFile;
+using WirelogTest::Utf8;
 
 inline std::filesystem::path PathFromUtf8(const std::string& text) {
     return std::u8string(text.begin(), text.end());
-}
-
-inline std::string Utf8(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
 }
 
 class CliTest : public testing::Test {
