@@ -321,7 +321,15 @@ SimDevice::Clock::time_point SimDevice::PumpLocked(Clock::time_point now) {
     if (!schedule_ || !present_) {
         return Clock::time_point::max();
     }
-    return streamStart_ + std::chrono::nanoseconds(nextDueNs_);
+    return DueTime(streamStart_, nextDueNs_);
+}
+
+SimDevice::Clock::time_point SimDevice::DueTime(Clock::time_point start, std::int64_t dueNs) {
+    if (start.time_since_epoch().count() > 0 &&
+        dueNs >= Nanoseconds(Clock::time_point::max() - start)) {
+        return Clock::time_point::max();
+    }
+    return start + std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(dueNs));
 }
 
 void SimDevice::EmitLocked(const std::uint8_t* bytes, std::size_t count) {

@@ -32,6 +32,9 @@ public:
     void Unplug();
     WirelogSimStats Stats();
 
+    // When a byte `dueNs` after `start` is due; one beyond the clock's range is never due.
+    static Clock::time_point DueTime(Clock::time_point start, std::int64_t dueNs);
+
     // The calls of an open port; session tells a stale port from the current one.
     FT_STATUS GetQueueStatus(std::uint64_t session, DWORD& queued);
     FT_STATUS Read(std::uint64_t session, std::uint8_t* buffer, DWORD count, DWORD& returned);
