@@ -3,6 +3,8 @@
 
 #include "events/EventCodes.h"
 
+#include <utility>
+
 namespace Wirelog {
 namespace {
 
@@ -21,9 +23,21 @@ CaptureMonitor::CaptureMonitor(const CaptureSource& source)
 
 bool CaptureMonitor::Next(std::vector<MonitorEvent>& events) {
     events.clear();
+    if (fault_)
+        std::rethrow_exception(std::exchange(fault_, nullptr));
     if (finished_)
         return false;
-    if (reader_->Read(changes_)) {
+    bool more = false;
+    try {
+        more = reader_->Read(changes_);
+    } catch (const CaptureError&) {
+        if (changes_.empty())
+            throw;
+        monitor_.Feed(changes_, events);
+        fault_ = std::current_exception();
+        return true;
+    }
+    if (more) {
         monitor_.Feed(changes_, events);
     } else {
         monitor_.Finish(reader_->EndSample(), events);

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,7 +30,8 @@ public:
 
     // Replaces `events` with those of the next block of the capture (possibly none). Returns
     // false once the capture is exhausted and every event has been handed out. Throws
-    // CaptureError for a truncated or corrupt file.
+    // CaptureError for a truncated or corrupt file, once the events decided before the fault
+    // have been handed out.
     bool Next(std::vector<MonitorEvent>& events);
 
     std::uint64_t SampleRate() const { return reader_->Info().sampleRate; }
@@ -39,6 +41,7 @@ private:
     std::unique_ptr<CaptureReader> reader_;
     BusMonitor monitor_;
     std::vector<BusLevels> changes_;
+    std::exception_ptr fault_; // thrown on the call after the events before it
     bool finished_ = false;
 };
 

@@ -49,7 +49,8 @@ public:
     // of the first block gives the levels at sample 0; every later entry differs from the one
     // before it in SCL or SDA. Returns false once the capture is exhausted (and `out` is then
     // empty); while it returns true, `out` holds at least one change. Throws CaptureError for a
-    // truncated or corrupt file. Without SelectChannels, channels 0 and 1 are read.
+    // truncated or corrupt file, leaving in `out` the changes read before the fault (the file
+    // taken as ending there). Without SelectChannels, channels 0 and 1 are read.
     virtual bool Read(std::vector<BusLevels>& out) = 0;
 
     // The sample just past the last one read so far: the capture's length once Read returned

@@ -119,10 +119,15 @@ public:
         if (!selected_) {
             SelectChannels(0, columns_.size() > 1 ? 1 : 0);
         }
-        while (out.size() < kChangesPerBlock && !done_) {
-            if (!ReadRow(out)) {
-                Finish(out);
+        try {
+            while (out.size() < kChangesPerBlock && !done_) {
+                if (!ReadRow(out)) {
+                    Finish(out);
+                }
             }
+        } catch (const CaptureError&) {
+            collector_.Flush(out);
+            throw;
         }
         return !out.empty();
     }

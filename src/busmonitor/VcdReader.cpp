@@ -95,13 +95,18 @@ public:
         if (!selected_) {
             SelectChannels(0, ids_.size() > 1 ? 1 : 0);
         }
-        while (out.size() < kChangesPerBlock && !done_) {
-            if (!file_.ReadToken(token_)) {
-                collector_.Flush(out);
-                done_ = true;
-                break;
+        try {
+            while (out.size() < kChangesPerBlock && !done_) {
+                if (!file_.ReadToken(token_)) {
+                    collector_.Flush(out);
+                    done_ = true;
+                    break;
+                }
+                Take(out);
             }
-            Take(out);
+        } catch (const CaptureError&) {
+            collector_.Flush(out);
+            throw;
         }
         return !out.empty();
     }
