@@ -19,6 +19,8 @@ namespace Wirelog::CaptureFormats {
 constexpr std::size_t kMaxChannels = 65'536;
 constexpr std::size_t kMaxLineBytes = 1 << 20;
 constexpr std::size_t kMaxTokenBytes = 4096;
+// The last sample a reader hands out: the decoder counts time in signed 64-bit ticks.
+constexpr std::uint64_t kMaxSample = 0x7FFF'FFFF'FFFF'FFFF;
 
 [[noreturn]] void Fail(const std::string& path, std::string_view problem);
 

@@ -10,13 +10,15 @@
 //
 // The sample rate: the one a sigrok "; Samplerate:" comment gives, so a sigrok export keeps its
 // capture's sample numbers; otherwise 1 GHz, which holds nanosecond times (all the precision
-// these exports carry) exactly. A time between grid points is rounded to the nearest.
+// these exports carry) exactly. A time between grid points is rounded to the nearest. Times are
+// taken exactly as written, digit by digit: a binary fraction would move a late time off its
+// sample, or two close ones onto one.
 #include "busmonitor/CaptureFormats.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
-#include <cmath>
-#include <cstdio>
+#include <limits>
 
 namespace Wirelog::CaptureFormats {
 namespace {
@@ -33,10 +35,133 @@ std::string Lower(std::string_view text) {
     return lower;
 }
 
-std::string FormatTime(double time) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.12g", time);
-    return text;
+// A decimal time held exactly: kWhole digits before the point, kPlaces after, and a sign.
+// "-1.5", "0.000001", "2.5e-7" and "1E3" are times; more digits than that are refused.
+class ExactTime {
+public:
+    enum class Status { Ok, NotANumber, OutOfRange };
+
+    Status Parse(std::string_view text);
+
+    friend bool operator<(const ExactTime& a, const ExactTime& b) {
+        if (a.negative_ != b.negative_)
+            return a.negative_;
+        return a.negative_ ? b.digits_ < a.digits_ : a.digits_ < b.digits_;
+    }
+
+    // round((this - earlier) * rate / 10^unitDigits) for a time not before `earlier`; empty
+    // when it exceeds `limit`.
+    std::optional<std::uint64_t> SamplesSince(const ExactTime& earlier, std::uint64_t rate,
+                                              int unitDigits, std::uint64_t limit) const;
+
+private:
+    static constexpr int kWhole = 40;
+    static constexpr int kPlaces = 40;
+    using Digits = std::array<std::uint8_t, kWhole + kPlaces>; // most significant first
+
+    // Puts `digit` at 10^power; false when it has no place there.
+    bool Place(std::uint8_t digit, std::int64_t power);
+    static bool Difference(const ExactTime& later, const ExactTime& earlier, Digits& out);
+
+    Digits digits_{};
+    bool negative_ = false;
+};
+
+bool ExactTime::Place(std::uint8_t digit, std::int64_t power) {
+    if (digit == 0)
+        return true;
+    if (power >= kWhole || power < -kPlaces)
+        return false;
+    digits_[static_cast<std::size_t>(kWhole - 1 - power)] = digit;
+    return true;
+}
+
+ExactTime::Status ExactTime::Parse(std::string_view text) {
+    digits_.fill(0);
+    negative_ = !text.empty() && text.front() == '-';
+    if (!text.empty() && (text.front() == '-' || text.front() == '+'))
+        text.remove_prefix(1);
+    const std::size_t mark = text.find_first_of("eE");
+    const std::string_view mantissa = text.substr(0, mark);
+    std::int64_t exponent = 0;
+    if (mark != std::string_view::npos) {
+        std::string_view power = text.substr(mark + 1);
+        if (!power.empty() && power.front() == '+')
+            power.remove_prefix(1);
+        const auto [stop, error] =
+            std::from_chars(power.data(), power.data() + power.size(), exponent);
+        if (power.empty() || stop != power.data() + power.size())
+            return Status::NotANumber;
+        if (error != std::errc() || exponent > 1'000'000 || exponent < -1'000'000)
+            exponent = exponent < 0 ? -1'000'000 : 1'000'000; // any digit but 0 is out of range
+    }
+    const std::size_t point = mantissa.find('.');
+    const std::size_t wholeDigits = std::min(point, mantissa.size());
+    bool anyDigit = false;
+    bool fits = true;
+    std::int64_t power = static_cast<std::int64_t>(wholeDigits) - 1 + exponent;
+    for (std::size_t i = 0; i < mantissa.size(); ++i) {
+        if (i == point)
+            continue;
+        const char c = mantissa[i];
+        if (c < '0' || c > '9')
+            return Status::NotANumber;
+        anyDigit = true;
+        fits = Place(static_cast<std::uint8_t>(c - '0'), power--) && fits;
+    }
+    if (!anyDigit)
+        return Status::NotANumber;
+    negative_ = negative_ && digits_ != Digits{};
+    return fits ? Status::Ok : Status::OutOfRange;
+}
+
+// |later - earlier| for later >= earlier; false when it does not fit kWhole digits.
+bool ExactTime::Difference(const ExactTime& later, const ExactTime& earlier, Digits& out) {
+    const bool add = later.negative_ != earlier.negative_;
+    // Both negative: later is the smaller magnitude.
+    const Digits& big = later.negative_ ? earlier.digits_ : later.digits_;
+    const Digits& small = later.negative_ ? later.digits_ : earlier.digits_;
+    int carry = 0;
+    for (std::size_t i = out.size(); i-- > 0;) {
+        int digit = add ? big[i] + small[i] + carry : big[i] - small[i] - carry;
+        carry = add ? digit / 10 : digit < 0;
+        digit = add ? digit % 10 : digit + 10 * carry;
+        out[i] = static_cast<std::uint8_t>(digit);
+    }
+    return carry == 0;
+}
+
+std::optional<std::uint64_t> ExactTime::SamplesSince(const ExactTime& earlier, std::uint64_t rate,
+                                                     int unitDigits, std::uint64_t limit) const {
+    Digits difference{};
+    if (!Difference(*this, earlier, difference))
+        return std::nullopt;
+    // difference * 10^kPlaces * rate, least significant digit first, then divided by
+    // 10^(kPlaces + unitDigits) by dropping that many digits, the last one rounding.
+    __extension__ using Wide = unsigned __int128;
+    std::array<std::uint8_t, kWhole + kPlaces + 20> product{};
+    Wide carry = 0;
+    std::size_t at = 0;
+    for (std::size_t i = difference.size(); i-- > 0; ++at) {
+        carry += Wide{difference[i]} * rate;
+        product[at] = static_cast<std::uint8_t>(carry % 10);
+        carry /= 10;
+    }
+    for (; carry != 0; carry /= 10)
+        product[at++] = static_cast<std::uint8_t>(carry % 10);
+    const auto dropped = static_cast<std::size_t>(kPlaces + unitDigits);
+    std::uint64_t samples = 0;
+    for (std::size_t i = product.size(); i-- > dropped;) {
+        if (samples > (limit - product[i]) / 10)
+            return std::nullopt;
+        samples = samples * 10 + product[i];
+    }
+    if (product[dropped - 1] >= 5) {
+        if (samples == limit)
+            return std::nullopt;
+        ++samples;
+    }
+    return samples;
 }
 
 std::string_view Unquote(std::string_view field) {
@@ -201,9 +326,6 @@ private:
         } else {
             info_.sampleRate = kDefaultRate;
         }
-        samplesPerUnit_ = timeDigits_ == kTimeInSamples
-                              ? 1.0
-                              : static_cast<double>(info_.sampleRate) / std::pow(10.0, timeDigits_);
     }
 
     bool ReadRow(std::vector<BusLevels>& out) {
@@ -231,24 +353,30 @@ private:
             return rows_;
         }
         const std::string_view field = fields_[*timeColumn_];
-        double time = 0;
-        const auto [stop, error] = std::from_chars(field.data(), field.data() + field.size(), time);
-        if (field.empty() || error != std::errc() || stop != field.data() + field.size() ||
-            !std::isfinite(time)) {
+        const ExactTime::Status status = time_.Parse(field);
+        if (status == ExactTime::Status::NotANumber) {
             Fail("time " + Quote(field) + " is not a number");
         }
+        if (status == ExactTime::Status::OutOfRange) {
+            Fail("time " + Quote(field) + " has more digits than this reader can hold");
+        }
         if (rows_ == 0) {
-            firstTime_ = lastTime_ = time;
+            firstTime_ = lastTime_ = time_;
+            lastText_ = field;
         }
-        if (time < lastTime_) {
-            Fail("time goes backwards (" + Quote(field) + " after " + FormatTime(lastTime_) + ")");
+        if (time_ < lastTime_) {
+            Fail("time goes backwards (" + Quote(field) + " after " + Printable(lastText_) + ")");
         }
-        lastTime_ = time;
-        const double sample = std::round((time - firstTime_) * samplesPerUnit_);
-        if (sample >= 1.8e19) {
-            Fail("time " + Quote(field) + " is too far from the first row's");
+        lastTime_ = time_;
+        lastText_ = field;
+        const bool inSamples = timeDigits_ == kTimeInSamples;
+        const auto sample = time_.SamplesSince(firstTime_, inSamples ? 1 : info_.sampleRate,
+                                               inSamples ? 0 : timeDigits_, kMaxSample);
+        if (!sample) {
+            Fail("time " + Quote(field) + " is too far from the first row's: samples stop at " +
+                 std::to_string(kMaxSample));
         }
-        return static_cast<std::uint64_t>(sample);
+        return *sample;
     }
 
     bool Level(std::size_t column) {
@@ -280,15 +408,16 @@ private:
     std::vector<std::string> commentNames_;
     std::optional<std::size_t> timeColumn_;
     int timeDigits_ = 0;
-    double samplesPerUnit_ = 1.0;
     std::vector<std::size_t> columns_; // the file's column of each channel
     std::size_t scl_ = 0;
     std::size_t sda_ = 1;
     bool selected_ = false;
     std::uint64_t rows_ = 0;
     std::uint64_t rowLine_ = 0; // the line number of the row being read
-    double firstTime_ = 0;
-    double lastTime_ = 0;
+    ExactTime time_;
+    ExactTime firstTime_;
+    ExactTime lastTime_;
+    std::string lastText_; // lastTime_ as written
     ChangeCollector collector_;
     bool done_ = false;
 };

@@ -239,6 +239,10 @@ private:
             time > std::numeric_limits<std::uint64_t>::max() / timescale_.scale) {
             file_.Fail(where + "time " + Quote(token_) + " is not a time this reader can hold");
         }
+        if (ToSample(time) > kMaxSample) {
+            file_.Fail(where + "time " + Quote(token_) + " is too late: samples stop at " +
+                       std::to_string(kMaxSample));
+        }
         if (time < lastTime_) {
             file_.Fail(where + "time goes backwards (#" + std::to_string(time) + " after #" +
                        std::to_string(lastTime_) + ")");
