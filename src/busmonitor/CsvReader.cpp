@@ -57,14 +57,25 @@ public:
 private:
     static constexpr int kWhole = 40;
     static constexpr int kPlaces = 40;
-    using Digits = std::array<std::uint8_t, kWhole + kPlaces>; // most significant first
+    static constexpr std::size_t kSize = kWhole + kPlaces;
+    using Digits = std::array<std::uint8_t, kSize>; // most significant first
+
+    // The digits [first, last] of a difference; the others are 0.
+    struct Span {
+        std::size_t first;
+        std::size_t last;
+    };
 
     // Puts `digit` at 10^power; false when it has no place there.
     bool Place(std::uint8_t digit, std::int64_t power);
-    static bool Difference(const ExactTime& later, const ExactTime& earlier, Digits& out);
+    static std::optional<Span> Difference(const ExactTime& later, const ExactTime& earlier,
+                                          Digits& out);
 
     Digits digits_{};
     bool negative_ = false;
+    // Where the digits other than 0 are, so that arithmetic skips the rest.
+    std::size_t first_ = kSize;
+    std::size_t last_ = 0;
 };
 
 bool ExactTime::Place(std::uint8_t digit, std::int64_t power) {
@@ -72,12 +83,17 @@ bool ExactTime::Place(std::uint8_t digit, std::int64_t power) {
         return true;
     if (power >= kWhole || power < -kPlaces)
         return false;
-    digits_[static_cast<std::size_t>(kWhole - 1 - power)] = digit;
+    const auto at = static_cast<std::size_t>(kWhole - 1 - power);
+    digits_[at] = digit;
+    first_ = std::min(first_, at);
+    last_ = std::max(last_, at);
     return true;
 }
 
 ExactTime::Status ExactTime::Parse(std::string_view text) {
     digits_.fill(0);
+    first_ = kSize;
+    last_ = 0;
     negative_ = !text.empty() && text.front() == '-';
     if (!text.empty() && (text.front() == '-' || text.front() == '+'))
         text.remove_prefix(1);
@@ -111,47 +127,66 @@ ExactTime::Status ExactTime::Parse(std::string_view text) {
     }
     if (!anyDigit)
         return Status::NotANumber;
-    negative_ = negative_ && digits_ != Digits{};
+    negative_ = negative_ && first_ < kSize;
     return fits ? Status::Ok : Status::OutOfRange;
 }
 
-// |later - earlier| for later >= earlier; false when it does not fit kWhole digits.
-bool ExactTime::Difference(const ExactTime& later, const ExactTime& earlier, Digits& out) {
+// |later - earlier| for later >= earlier into `out` (all 0); empty when it does not fit
+// kWhole digits.
+std::optional<ExactTime::Span> ExactTime::Difference(const ExactTime& later,
+                                                     const ExactTime& earlier, Digits& out) {
     const bool add = later.negative_ != earlier.negative_;
     // Both negative: later is the smaller magnitude.
     const Digits& big = later.negative_ ? earlier.digits_ : later.digits_;
     const Digits& small = later.negative_ ? later.digits_ : earlier.digits_;
+    const std::size_t first = std::min(later.first_, earlier.first_);
+    const std::size_t last = std::max(later.last_, earlier.last_);
+    if (first == kSize)
+        return Span{kSize - 1, kSize - 1};
+    // One place more to the left takes the carry; a borrow never passes big's first digit.
+    const std::size_t top = first == 0 ? 0 : first - 1;
     int carry = 0;
-    for (std::size_t i = out.size(); i-- > 0;) {
+    for (std::size_t i = last + 1; i-- > top;) {
         int digit = add ? big[i] + small[i] + carry : big[i] - small[i] - carry;
         carry = add ? digit / 10 : digit < 0;
         digit = add ? digit % 10 : digit + 10 * carry;
         out[i] = static_cast<std::uint8_t>(digit);
     }
-    return carry == 0;
+    if (carry != 0)
+        return std::nullopt;
+    return Span{top, last};
 }
 
 std::optional<std::uint64_t> ExactTime::SamplesSince(const ExactTime& earlier, std::uint64_t rate,
                                                      int unitDigits, std::uint64_t limit) const {
     Digits difference{};
-    if (!Difference(*this, earlier, difference))
+    const std::optional<Span> span = Difference(*this, earlier, difference);
+    if (!span)
         return std::nullopt;
     // difference * 10^kPlaces * rate, least significant digit first, then divided by
-    // 10^(kPlaces + unitDigits) by dropping that many digits, the last one rounding.
+    // 10^(kPlaces + unitDigits) by dropping that many digits, the last one rounding. 64 bits
+    // carry any rate up to 10^18 (9 * rate + carry < 10 * rate).
     __extension__ using Wide = unsigned __int128;
-    std::array<std::uint8_t, kWhole + kPlaces + 20> product{};
+    constexpr std::uint64_t kNarrowRate = 1'000'000'000'000'000'000;
+    std::array<std::uint8_t, kSize + 20> product{};
+    std::size_t at = kSize - 1 - span->last;
     Wide carry = 0;
-    std::size_t at = 0;
-    for (std::size_t i = difference.size(); i-- > 0; ++at) {
-        carry += Wide{difference[i]} * rate;
-        product[at] = static_cast<std::uint8_t>(carry % 10);
-        carry /= 10;
+    for (std::size_t i = span->last + 1; i-- > span->first; ++at) {
+        if (rate <= kNarrowRate) {
+            const std::uint64_t narrow = static_cast<std::uint64_t>(carry) + difference[i] * rate;
+            product[at] = static_cast<std::uint8_t>(narrow % 10);
+            carry = narrow / 10;
+        } else {
+            carry += Wide{difference[i]} * rate;
+            product[at] = static_cast<std::uint8_t>(carry % 10);
+            carry /= 10;
+        }
     }
     for (; carry != 0; carry /= 10)
         product[at++] = static_cast<std::uint8_t>(carry % 10);
     const auto dropped = static_cast<std::size_t>(kPlaces + unitDigits);
     std::uint64_t samples = 0;
-    for (std::size_t i = product.size(); i-- > dropped;) {
+    for (std::size_t i = std::max(at, dropped); i-- > dropped;) {
         if (samples > (limit - product[i]) / 10)
             return std::nullopt;
         samples = samples * 10 + product[i];
