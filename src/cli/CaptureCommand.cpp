@@ -16,6 +16,7 @@
 #include "decode/ViewTWI.h"
 #include "events/EventBuffer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -52,8 +53,10 @@ begins a transaction, the same bytes the window's Save Log writes.
 
   --module N         the module whose device index is N ('wirelog-cli list'
                      shows them); without it, the only module attached
-  --seconds S        stop after S seconds (a decimal number, at most 1e9);
-                     without it, stop on Ctrl+C (SIGINT), SIGTERM or SIGHUP
+  --seconds S        stop after S seconds: a number above 0 and at most 1e9,
+                     with decimals or an exponent (2.5, 1e-3; below a
+                     nanosecond it stops at once); without it, stop on
+                     Ctrl+C (SIGINT), SIGTERM or SIGHUP
   -o, --output FILE  write the log to FILE when the capture stops instead of
                      to standard output as it comes; FILE is replaced at once
                      and whole (the log goes to a temporary file beside it)
@@ -74,7 +77,7 @@ adapter library cannot be loaded or lacks a function.
 )";
 
 struct Options {
-    std::optional<int> module;
+    std::optional<std::string> module; // decimal digits, without leading zeros
     std::optional<double> seconds;
     std::optional<std::string> output;
     bool help = false;
@@ -102,13 +105,12 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Options& option
             options.help = true;
         } else if (arg == "--module") {
             const auto text = value();
-            int index = -1;
-            if (!text ||
-                std::from_chars(text->data(), text->data() + text->size(), index).ptr !=
-                    text->data() + text->size() ||
-                index < 0)
+            if (!text || text->empty() ||
+                text->find_first_not_of("0123456789") != std::string_view::npos)
                 return "--module needs a device index (0, 1, ...)";
-            options.module = index;
+            // However large, an index is no usage error: no module has it.
+            const std::size_t first = std::min(text->find_first_not_of('0'), text->size() - 1);
+            options.module = std::string(text->substr(first));
         } else if (arg == "--seconds") {
             const auto text = value();
             double seconds = 0;
@@ -153,13 +155,13 @@ struct Choice {
     int status = 0;
 };
 
-Choice ChooseModule(const ModuleList& list, const std::optional<int>& wanted) {
+Choice ChooseModule(const ModuleList& list, const std::optional<std::string>& wanted) {
     if (wanted) {
         for (const std::string& entry : list.entries)
-            if (LeadingDeviceIndex(entry) == *wanted)
+            if (const auto index = LeadingDeviceIndex(entry);
+                index && std::to_string(*index) == *wanted)
                 return {entry, 0};
-        Fail("no capture module has device index " + std::to_string(*wanted) +
-             " ('wirelog-cli list' shows them)");
+        Fail("no capture module has device index " + *wanted + " ('wirelog-cli list' shows them)");
         return {std::nullopt, kExitFailure};
     }
     if (list.entries.empty()) {

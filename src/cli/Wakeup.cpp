@@ -81,6 +81,7 @@ unsigned Wakeup::Wait(Deadline deadline) {
 }
 
 // The console control handler runs on a thread of the system's own; nothing to hold here.
+void Wakeup::HoldStopSignals() {}
 Wakeup::SignalsHeld::SignalsHeld() = default;
 Wakeup::SignalsHeld::~SignalsHeld() = default;
 
@@ -114,6 +115,14 @@ extern "C" void OnStopSignal(int signal) {
     errno = savedErrno;
 }
 
+void MaskStopSignals(int how, sigset_t* saved = nullptr) {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int signal : kStopSignals)
+        sigaddset(&stops, signal);
+    pthread_sigmask(how, &stops, saved);
+}
+
 void SetStopHandler(void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
@@ -137,6 +146,8 @@ Wakeup::Wakeup() {
     signalPipe.store(writeFd_);
     stopSignals.store(0);
     SetStopHandler(OnStopSignal);
+    // A capture must stop on these, whatever mask it was started with.
+    MaskStopSignals(SIG_UNBLOCK);
 }
 
 Wakeup::~Wakeup() {
@@ -151,12 +162,12 @@ void Wakeup::RemoveOnSecondSignal(const std::filesystem::path& stage) {
     stageToRemove.store(&stage);
 }
 
+void Wakeup::HoldStopSignals() {
+    MaskStopSignals(SIG_BLOCK);
+}
+
 Wakeup::SignalsHeld::SignalsHeld() {
-    sigset_t stops;
-    sigemptyset(&stops);
-    for (const int signal : kStopSignals)
-        sigaddset(&stops, signal);
-    pthread_sigmask(SIG_BLOCK, &stops, &saved_);
+    MaskStopSignals(SIG_BLOCK, &saved_);
 }
 
 Wakeup::SignalsHeld::~SignalsHeld() {

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 // wirelog-cli: the analyzer's jobs for logging rigs and scripts, without a window.
 #include "cli/Commands.h"
-#include "cli/FileNames.h"
 #include "cli/ExitCodes.h"
+#include "cli/FileNames.h"
+#include "cli/Wakeup.h"
+
+#include <csignal>
 
 #include <cstdio>
 #include <cstring>
@@ -16,7 +19,8 @@ void PrintUsage(std::FILE* to) {
     std::fputs("usage: wirelog-cli <command> [options]\n"
                "\n"
                "commands:\n"
-               "  decode   turn a recorded module byte stream into the log\n"
+               "  decode   turn a recorded module byte stream, or a logic-analyzer capture\n"
+               "           of an I2C bus (sigrok .sr, VCD, CSV), into the log\n"
                "  list     list the attached capture modules\n"
                "  capture  capture from a module without a window\n"
                "\n"
@@ -28,6 +32,14 @@ void PrintUsage(std::FILE* to) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before anything else: a stop signal from now on waits for the capture's handlers.
+    if (argc > 1 && std::strcmp(argv[1], "capture") == 0)
+        Wirelog::cli::Wakeup::HoldStopSignals();
+#ifdef SIGPIPE
+    // A reader of standard output that goes away makes the write fail (status 1, as the log
+    // cannot be written) instead of ending the program by the signal.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     // File names arrive as UTF-8 everywhere; the log's CR LF leave standard output unchanged.
     std::vector<std::string> arguments = Wirelog::cli::Utf8Arguments(argc, argv);
     std::vector<char*> pointers;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
 #include <signal.h>
 
 #include <chrono>
@@ -76,6 +77,24 @@ TEST_F(CaptureCli, ASecondSignalEndsAtOnceAndLeavesNoTemporaryFile) {
     EXPECT_TRUE(fs::is_empty(dir));
 }
 
+// A stop signal that comes while the program starts, before its handlers are in place (here:
+// sent while the test holds it), still stops the capture as asked, so the START due at 20 s
+// never comes.
+TEST_F(CaptureCli, AStopSignalAtStartStopsTheCaptureWithItsLog) {
+    const fs::path recording = Write("bus.txt", "0 00 05\n20000000 01\n");
+    CliRun run = SimRun({"capture", "--seconds", "25"}, recording.string());
+    run.onStart = [](pid_t pid) {
+        kill(pid, SIGHUP); };
+    sigset_t hup, saved;
+    sigemptyset(&hup);
+    sigaddset(&hup, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &hup, &saved);
+    const auto result = RunCli(run);
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out.find("START"), std::string::npos) << result.out;
+}
+
 // A library that cannot be loaded, or lacks a function the command needs, is status 2.
 TEST_F(CaptureCli, CaptureNeedsOneUsableModuleAndLibraryAndReportsWhatEndsIt) {
     const std::string two = "hw:off;dev:serial=A;dev:serial=B";
@@ -91,6 +110,7 @@ TEST_F(CaptureCli, CaptureNeedsOneUsableModuleAndLibraryAndReportsWhatEndsIt) {
         {{"capture", "--seconds", "9"}, "hw:off", 1, "no capture module"},
         {{"capture", "--seconds", "9"}, two, 2, "1 (s/n B)"},
         {{"capture", "--module", "5", "--seconds", "9"}, two, 1, "device index 5"},
+        {{"capture", "--module", "04294967296", "--seconds", "9"}, two, 1, "index 4294967296 "},
         {{"capture", "--module", "1", "--seconds", "0.1"}, two, 0, ""},
         {{"capture", "--seconds", "9"}, "hw:off;dev:open=fail", 1, "couldn't open"},
         {{"capture", "--seconds", "-1"}, "demo", 2, "--seconds"},

@@ -21,6 +21,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Wirelog::test {
@@ -62,6 +63,7 @@ struct CliRun {
     std::function<void(CliPid)> onFirstOutput{}; // once, when standard output first has bytes
     std::function<void(CliPid)> onStart{};       // in the parent, once the child runs
     bool ownConsole = false;                     // Windows: a console of its own, for Ctrl+C
+    bool readerGone = false; // Linux: standard output a pipe nobody reads (`| head -1`)
 };
 
 // A run on the simulated modules SIM describes, with the adapter library beside the program.
@@ -146,6 +148,8 @@ inline CliResult RunCli(const CliRun& run) {
     close(out[1]);
     if (pid < 0)
         throw std::runtime_error("cannot start wirelog-cli");
+    if (run.readerGone)
+        close(std::exchange(out[0], -1));
     const auto readSome = [&](char* buffer, std::size_t size) {
         const ssize_t got = read(out[0], buffer, size);
         return got > 0 ? static_cast<std::size_t>(got) : 0;

@@ -112,6 +112,10 @@ TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
         EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");
     }
+    CliRun readerGone{{"decode", input}};
+    readerGone.readerGone = true;
+    const auto goneRun = RunCli(readerGone);
+    EXPECT_EQ(goneRun.status, 1) << goneRun.err;
     EXPECT_EQ(ReadFile(old), "kept\r\n");
     EXPECT_EQ(Listing(), (std::vector<std::string>{"bad.txt", "in.txt", "old.log"}));
     const auto help = Decode({"--help"});
