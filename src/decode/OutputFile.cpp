@@ -2,6 +2,8 @@
 #include "decode/OutputFile.h"
 
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
 #include <random>
 #include <system_error>
 #include <vector>
@@ -75,9 +77,25 @@ bool IsDescriptorLink(const fs::path& path) {
 #endif
 }
 
+// N of /dev/fd/N or /proc/self/fd/N: a descriptor this process holds, written where it stands
+// as "-" is. -1 for any other name.
+int OwnDescriptor(const fs::path& path) {
+    const std::string text = path.lexically_normal().string();
+    for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        if (!text.starts_with(prefix))
+            continue;
+        int fd = -1;
+        const char* end = text.data() + text.size();
+        const auto [stop, error] = std::from_chars(text.data() + prefix.size(), end, fd);
+        return error == std::errc() && stop == end ? fd : -1;
+    }
+    return -1;
+}
+
 struct Destination {
     fs::path path;
     bool direct = false;
+    int descriptor = -1; // of this process, when the name leads to one
 };
 
 // Follows symbolic links to what is to be written; an error for a directory.
@@ -85,6 +103,12 @@ std::error_code Resolve(const fs::path& target, Destination& out) {
     std::error_code ec;
     fs::path path = target;
     for (int hop = 0;; ++hop) {
+        // Checked before the link is followed: /proc/self/fd/1 leads to whatever file standard
+        // output is, which must not be renamed over.
+        if (IsDescriptorLink(path)) {
+            out = {target, true, OwnDescriptor(path)};
+            return {};
+        }
         const fs::file_status link = fs::symlink_status(path, ec);
         if (!fs::is_symlink(link))
             break;
@@ -94,10 +118,6 @@ std::error_code Resolve(const fs::path& target, Destination& out) {
         if (ec)
             return ec;
         path = (next.is_relative() ? path.parent_path() / next : next).lexically_normal();
-        if (IsDescriptorLink(path)) {
-            out = {target, true};
-            return {};
-        }
     }
     const fs::file_status status = fs::status(path, ec);
     if (status.type() == fs::file_type::not_found) {
@@ -117,11 +137,49 @@ bool IsDenied(const std::error_code& ec) {
            ec == std::errc::read_only_file_system;
 }
 
-std::FILE* OpenExclusive(const fs::path& path) {
+// A new file that nobody else can read before it is complete: it has the mode and, where the
+// process may give them, the owner and group of the file it replaces; a new file's usual mode
+// when there is none, and 0600 when the old one cannot be looked at.
+std::FILE* OpenExclusive(const fs::path& path, const fs::path& replaced) {
 #ifdef _WIN32
+    (void)replaced;
     return _wfopen(path.c_str(), L"wbx");
 #else
-    return std::fopen(path.c_str(), "wbxe");
+    struct stat old {};
+    const bool exists = ::stat(replaced.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const mode_t mode = exists ? old.st_mode & 0777 : errno == ENOENT ? 0666 : 0600;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0)
+        return nullptr;
+    if (exists && fchown(fd, old.st_uid, old.st_gid) != 0) {
+        const int ignored = fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+        (void)ignored;
+    }
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int saved = errno;
+        ::close(fd);
+        ::unlink(path.c_str());
+        errno = saved;
+    }
+    return file;
+#endif
+}
+
+// The target's own descriptor, duplicated, so that closing ours leaves it open.
+std::FILE* OpenDescriptor(int descriptor) {
+#ifdef _WIN32
+    (void)descriptor;
+    errno = EBADF;
+    return nullptr;
+#else
+    const int fd = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr)
+        ::close(fd);
+    return file;
 #endif
 }
 
@@ -140,16 +198,41 @@ std::FILE* OpenExisting(const fs::path& path) {
 #endif
 }
 
-// A regular file written directly loses its old content first; a device keeps its position.
-std::error_code TruncateIfRegular(std::FILE* file) {
+bool IsRegular(std::FILE* file) {
     const int fd = fileno(file);
 #ifdef _WIN32
-    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) == FILE_TYPE_DISK &&
-        _chsize_s(fd, 0) != 0)
-        return LastErrno();
+    return GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) == FILE_TYPE_DISK;
 #else
     struct stat info {};
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0)
+    return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+#endif
+}
+
+// Makes sure the disk holds `size` bytes for the file before any of its old bytes are
+// overwritten, without changing it. False, with no error, where the file system cannot promise
+// that (no fallocate, or Windows): a full disk then leaves the file cut short.
+bool ReserveSpace(std::FILE* file, std::uint64_t size, std::error_code& ec) {
+#if defined(__linux__)
+    if (size == 0 || fallocate(fileno(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0)
+        return true;
+    if (errno != EOPNOTSUPP && errno != ENOSYS)
+        ec = LastErrno();
+#else
+    (void)file;
+    (void)size;
+    (void)ec;
+#endif
+    return false;
+}
+
+// Ends the file after the bytes just written, the old content's rest included.
+std::error_code CutTo(std::FILE* file, std::uint64_t size) {
+    const int fd = fileno(file);
+#ifdef _WIN32
+    if (_chsize_s(fd, static_cast<long long>(size)) != 0)
+        return LastErrno();
+#else
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0)
         return LastErrno();
 #endif
     return {};
@@ -191,6 +274,7 @@ bool OutputFile::Open(const fs::path& target, std::string& error) {
 #endif
         direct_.reset(stdout);
         directIsStdout_ = true;
+        keepsPosition_ = true;
         OpenAnonymousStage();
         return true;
     }
@@ -198,6 +282,8 @@ bool OutputFile::Open(const fs::path& target, std::string& error) {
     std::error_code ec = Resolve(target, destination);
     if (!ec) {
         target_ = destination.path;
+        if (destination.descriptor >= 0)
+            return OpenOwnDescriptor(destination.descriptor, error);
         if (!destination.direct && OpenStage(ec))
             return true;
         // A folder that takes no new file: an existing file is still written in place.
@@ -209,12 +295,24 @@ bool OutputFile::Open(const fs::path& target, std::string& error) {
     return false;
 }
 
+bool OutputFile::OpenOwnDescriptor(int descriptor, std::string& error) {
+    errno = 0;
+    direct_.reset(OpenDescriptor(descriptor));
+    if (!direct_) {
+        error = LastErrno().message();
+        return false;
+    }
+    keepsPosition_ = true;
+    OpenAnonymousStage();
+    return true;
+}
+
 bool OutputFile::OpenStage(std::error_code& ec) {
     for (int attempt = 0; attempt < 16; ++attempt) {
         stagePath_ = StageName(target_);
         // "x": never reuse a file that happens to exist under the chosen name.
         errno = 0;
-        stage_.reset(OpenExclusive(stagePath_));
+        stage_.reset(OpenExclusive(stagePath_, target_));
         if (stage_)
             return true;
         ec = LastErrno();
@@ -244,6 +342,7 @@ void OutputFile::OpenAnonymousStage() {
 bool OutputFile::Write(std::string_view bytes) {
     if (writeError_ != 0)
         return false;
+    size_ += bytes.size();
     if (inMemory_) {
         memory_.append(bytes);
         return true;
@@ -265,6 +364,9 @@ bool OutputFile::Commit(std::string& error) {
     committed_ = !ec;
     if (ec)
         error = ec.message();
+    if (ec && unreserved_)
+        error += " (the file was written in place without room reserved first: its old content "
+                 "is lost)";
     return committed_;
 }
 
@@ -290,9 +392,14 @@ std::error_code OutputFile::CommitStaged() {
 
 std::error_code OutputFile::CommitDirect() {
     errno = 0;
-    if (!directIsStdout_)
-        if (std::error_code ec = TruncateIfRegular(direct_.get()))
+    const bool inPlace = !keepsPosition_ && IsRegular(direct_.get());
+    if (inPlace) {
+        std::error_code ec;
+        const bool reserved = ReserveSpace(direct_.get(), size_, ec);
+        if (ec)
             return ec;
+        unreserved_ = !reserved;
+    }
     if (inMemory_) {
         if (std::fwrite(memory_.data(), 1, memory_.size(), direct_.get()) != memory_.size())
             return LastErrno();
@@ -309,6 +416,9 @@ std::error_code OutputFile::CommitDirect() {
     }
     if (std::fflush(direct_.get()) != 0)
         return LastErrno();
+    if (inPlace)
+        if (std::error_code ec = CutTo(direct_.get(), size_))
+            return ec;
     if (directIsStdout_)
         return {};
     errno = 0;

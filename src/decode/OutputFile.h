@@ -7,12 +7,16 @@
 // - nothing, or a regular file: a stage file beside it, renamed over it on Commit (atomic);
 // - a symbolic link: the file it leads to, as above, so the link stays; a dangling link gets
 //   its target created;
-// - a device, FIFO or socket, or a link into /proc or /dev/fd (/dev/stdout): opened and written
+// - a descriptor of this process (/dev/stdout, /dev/fd/N, /proc/self/fd/N): written where it
+//   stands, as "-" is, whatever file it leads to;
+// - a device, FIFO or socket, or another link into /proc or /dev/fd: opened and written
 //   directly, never renamed over or removed;
-// - an existing regular file in a folder that takes no new file: written directly;
+// - an existing regular file in a folder that takes no new file: written in place once the disk
+//   has room for the whole log;
 // - "-": standard output.
 // Those written directly get the bytes on Commit, from an anonymous stage, so a failed run
 // writes nothing to them either.
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -51,6 +55,7 @@ private:
     };
     using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+    bool OpenOwnDescriptor(int descriptor, std::string& error);
     bool OpenStage(std::error_code& ec);
     bool OpenDirect(std::error_code& ec);
     void OpenAnonymousStage();
@@ -60,6 +65,9 @@ private:
     FilePtr stage_;
     FilePtr direct_; // the target itself, when it is written directly
     bool directIsStdout_ = false;
+    bool keepsPosition_ = false; // written where it stands, never cut: "-" and /dev/fd/N
+    std::uint64_t size_ = 0;     // bytes written so far
+    bool unreserved_ = false;    // being written in place with no room reserved for it
     std::filesystem::path target_;
     std::filesystem::path stagePath_;
     std::string memory_; // the stage when no anonymous file can be made
