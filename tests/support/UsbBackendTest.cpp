@@ -3,6 +3,7 @@
 // the library's entry points are linked in and the fake is installed through SetUsbLayer.
 #include "FakeUsbChip.h"
 #include "FtdiBackend.h"
+#include "SimDevice.h"
 #include "TestPlatform.h"
 #include "adapter/NotifyEvent.h"
 #include "ftd2xx.h"
@@ -89,6 +90,15 @@ std::vector<std::string> ListTexts(DWORD count, DWORD which) {
         pointers.push_back(text.data());
     EXPECT_EQ(FT_ListDevices(pointers.data(), &count, FT_LIST_ALL | which), FT_STATUS{FT_OK});
     return {pointers.begin(), pointers.begin() + count};
+}
+
+// The simulator's clock at its edge: a stamp too late for it is never due.
+TEST(SimDueTime, AStampBeyondTheClocksRangeIsNeverDue) {
+    using Clock = Wirelog::d2xx::SimDevice::Clock;
+    const Clock::time_point start = Clock::now();
+    for (const std::int64_t late : {INT64_MAX, INT64_MAX - 1})
+        EXPECT_EQ(Wirelog::d2xx::SimDevice::DueTime(start, late), Clock::time_point::max());
+    EXPECT_EQ(Wirelog::d2xx::SimDevice::DueTime(start, 15), start + std::chrono::nanoseconds(15));
 }
 
 TEST_F(UsbBackend, ListsEveryChannelWithTheNamesD2xxGivesThem) {
