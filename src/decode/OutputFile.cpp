@@ -146,8 +146,9 @@ std::FILE* OpenExclusive(const fs::path& path, const fs::path& replaced) {
     return _wfopen(path.c_str(), L"wbx");
 #else
     struct stat old {};
-    const bool exists = ::stat(replaced.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-    const mode_t mode = exists ? old.st_mode & 0777 : errno == ENOENT ? 0666 : 0600;
+    const int lookError = ::stat(replaced.c_str(), &old) == 0 ? 0 : errno;
+    const bool exists = lookError == 0 && S_ISREG(old.st_mode);
+    const mode_t mode = exists ? old.st_mode & 0777 : lookError == ENOENT ? 0666 : 0600;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0)
         return nullptr;
