@@ -50,7 +50,7 @@ public:
     }
 
     // round((this - earlier) * rate / 10^unitDigits) for a time not before `earlier`; empty
-    // when it exceeds `limit`.
+    // when it exceeds `limit` (below 10^19).
     std::optional<std::uint64_t> SamplesSince(const ExactTime& earlier, std::uint64_t rate,
                                               int unitDigits, std::uint64_t limit) const;
 
@@ -91,41 +91,49 @@ bool ExactTime::Place(std::uint8_t digit, std::int64_t power) {
 }
 
 ExactTime::Status ExactTime::Parse(std::string_view text) {
-    digits_.fill(0);
+    if (first_ < kSize)
+        std::fill(digits_.begin() + static_cast<std::ptrdiff_t>(first_),
+                  digits_.begin() + static_cast<std::ptrdiff_t>(last_) + 1, 0);
     first_ = kSize;
     last_ = 0;
     negative_ = !text.empty() && text.front() == '-';
     if (!text.empty() && (text.front() == '-' || text.front() == '+'))
         text.remove_prefix(1);
-    const std::size_t mark = text.find_first_of("eE");
-    const std::string_view mantissa = text.substr(0, mark);
+    // The mantissa runs up to the first byte that is neither a digit nor its one point.
+    std::size_t point = std::string_view::npos;
+    std::size_t end = 0;
+    for (; end < text.size(); ++end) {
+        const char c = text[end];
+        if (c == '.' && point == std::string_view::npos)
+            point = end;
+        else if (c < '0' || c > '9')
+            break;
+    }
+    const std::string_view mantissa = text.substr(0, end);
     std::int64_t exponent = 0;
-    if (mark != std::string_view::npos) {
-        std::string_view power = text.substr(mark + 1);
+    if (end < text.size()) {
+        std::string_view power = text.substr(end + 1);
+        if (text[end] != 'e' && text[end] != 'E')
+            return Status::NotANumber;
         if (!power.empty() && power.front() == '+')
             power.remove_prefix(1);
         const auto [stop, error] =
             std::from_chars(power.data(), power.data() + power.size(), exponent);
         if (power.empty() || stop != power.data() + power.size())
             return Status::NotANumber;
-        if (error != std::errc() || exponent > 1'000'000 || exponent < -1'000'000)
-            exponent = exponent < 0 ? -1'000'000 : 1'000'000; // any digit but 0 is out of range
+        // Beyond this any digit but 0 is out of range anyway.
+        constexpr std::int64_t kFar = 1'000'000;
+        if (error != std::errc() || exponent > kFar || exponent < -kFar)
+            exponent = power.front() == '-' ? -kFar : kFar;
     }
-    const std::size_t point = mantissa.find('.');
     const std::size_t wholeDigits = std::min(point, mantissa.size());
-    bool anyDigit = false;
     bool fits = true;
     std::int64_t power = static_cast<std::int64_t>(wholeDigits) - 1 + exponent;
     for (std::size_t i = 0; i < mantissa.size(); ++i) {
-        if (i == point)
-            continue;
-        const char c = mantissa[i];
-        if (c < '0' || c > '9')
-            return Status::NotANumber;
-        anyDigit = true;
-        fits = Place(static_cast<std::uint8_t>(c - '0'), power--) && fits;
+        if (i != point)
+            fits = Place(static_cast<std::uint8_t>(mantissa[i] - '0'), power--) && fits;
     }
-    if (!anyDigit)
+    if (mantissa.size() == (point == std::string_view::npos ? 0 : 1))
         return Status::NotANumber;
     negative_ = negative_ && first_ < kSize;
     return fits ? Status::Ok : Status::OutOfRange;
@@ -185,12 +193,14 @@ std::optional<std::uint64_t> ExactTime::SamplesSince(const ExactTime& earlier, s
     for (; carry != 0; carry /= 10)
         product[at++] = static_cast<std::uint8_t>(carry % 10);
     const auto dropped = static_cast<std::size_t>(kPlaces + unitDigits);
+    // 19 digits always fit 64 bits; a limit below 10^19 takes no more.
+    if (at > dropped + 19)
+        return std::nullopt;
     std::uint64_t samples = 0;
-    for (std::size_t i = std::max(at, dropped); i-- > dropped;) {
-        if (samples > (limit - product[i]) / 10)
-            return std::nullopt;
+    for (std::size_t i = std::max(at, dropped); i-- > dropped;)
         samples = samples * 10 + product[i];
-    }
+    if (samples > limit)
+        return std::nullopt;
     if (product[dropped - 1] >= 5) {
         if (samples == limit)
             return std::nullopt;
