@@ -20,7 +20,7 @@ public:
     enum Reason : unsigned { kRefresh = 1, kMessage = 2, kStopSignal = 4 };
     using Deadline = std::optional<std::chrono::steady_clock::time_point>;
 
-    // Keeps the stop signals waiting from the program's first instruction until a Wakeup
+    // Keeps the stop signals waiting from the start of main() until a Wakeup
     // takes them, so that one sent while the program starts stops it like any other instead
     // of ending it with no log. Only the calling thread; threads it starts inherit the hold.
     static void HoldStopSignals();
