@@ -296,7 +296,10 @@ public:
                 }
             }
         } catch (const CaptureError&) {
-            collector_.Flush(out);
+            // The file read as if it ended before the fault, when anything came before it.
+            if (collector_.EndSample() > 0) {
+                collector_.Flush(out);
+            }
             throw;
         }
         return !out.empty();
