@@ -11,9 +11,7 @@
 //
 // Window thread only, except where a method says otherwise. The reader thread reaches the
 // window only through FormView::RequestLogRefresh and FormView::ShowMessageWithoutBlocking.
-#include "adapter/AdapterLibrary.h"
 #include "app/Deployment.h"
-#include "capture/CaptureControl.h"
 #include "decode/LogLines.h"
 #include "form/FormView.h"
 
@@ -26,6 +24,11 @@
 #include <vector>
 
 namespace Wirelog {
+
+// Kept out of this header: the adapter's declarations bring the Windows headers with them.
+class AdapterLibrary;
+class CaptureControl;
+struct ModuleList;
 
 class FormBehaviour {
 public:
@@ -103,7 +106,7 @@ private:
     LogLines lines_;
     std::size_t longestLine_ = 0;
     // Before the capture, which calls it until it is gone.
-    AdapterLibrary adapter_;
+    std::unique_ptr<AdapterLibrary> adapter_;
     // Last, so that it goes first: every reader is joined before anything it reaches goes.
     std::unique_ptr<CaptureControl> capture_;
 };

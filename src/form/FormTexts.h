@@ -3,6 +3,8 @@
 // The window's own texts, shared by every view and by the behaviour.
 namespace Wirelog {
 
+// Every message box's caption.
+inline constexpr char kMessageCaption[] = "Wirelog";
 inline constexpr char kWindowCaption[] = "Wirelog (TM) Protocol Analyzer - v1.003";
 inline constexpr char kStartCaption[] = "START";
 inline constexpr char kStopCaption[] = "STOP";
