@@ -21,7 +21,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace Wirelog::testing {
@@ -64,10 +63,10 @@ public:
     }
     void CloseWindow() override { closed = true; }
 
-    // From the reader's thread.
-    void ShowMessageWithoutBlocking(std::string_view text, std::function<void()> done) override {
+    // From the reader's thread. The boxes stay open: the reader is released when it is stopped.
+    void ShowMessageWithoutBlocking(std::string_view text, std::function<void()>) override {
         const std::lock_guard lock(mutex_);
-        readerMessages_.emplace_back(text, std::move(done));
+        readerMessages_.emplace_back(text);
         changed_.notify_all();
     }
     void RequestLogRefresh() override {
@@ -78,17 +77,7 @@ public:
 
     std::vector<std::string> ReaderMessages() {
         const std::lock_guard lock(mutex_);
-        std::vector<std::string> texts;
-        for (const auto& message : readerMessages_)
-            texts.push_back(message.first);
-        return texts;
-    }
-    void CloseReaderMessages() {
-        std::unique_lock lock(mutex_);
-        auto messages = std::move(readerMessages_);
-        lock.unlock();
-        for (auto& message : messages)
-            message.second();
+        return readerMessages_;
     }
     bool AwaitReaderMessage() {
         std::unique_lock lock(mutex_);
@@ -113,26 +102,18 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool refreshRequested_ = false;
-    std::vector<std::pair<std::string, std::function<void()>>> readerMessages_;
+    std::vector<std::string> readerMessages_;
 };
 
 // A scratch directory, removed with everything in it.
-class ScratchDirectory {
-public:
-    ScratchDirectory() {
-        static int made = 0;
-        path_ = std::filesystem::temp_directory_path() /
-                ("wirelog-form-" + WirelogTest::ProcessId() + "-" + std::to_string(++made));
-        std::filesystem::create_directories(path_);
-    }
+struct ScratchDirectory {
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("wirelog-form-" + WirelogTest::ProcessId());
+    ScratchDirectory() { std::filesystem::create_directories(path); }
     ~ScratchDirectory() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
     }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
 };
 
 // The behaviour over simulated modules, bound to the built adapter library under the name the
@@ -143,7 +124,7 @@ protected:
 #ifdef _WIN32
         binding_ = std::filesystem::path(test::kAdapterLibraryPath).parent_path();
 #else
-        binding_ = scratch.path() / "binding";
+        binding_ = scratch.path / "binding";
         std::filesystem::create_directory(binding_);
         std::filesystem::create_symlink(test::kAdapterLibraryPath, binding_ / kSupportLibraryFile);
 #endif

@@ -65,7 +65,7 @@ TEST_F(FormTest, TheLibraryIsDeployedUnlessPresentAndAFailureEndsTheProgramAtLoa
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::filesystem::path dir = scratch.path() / c.name;
+        const std::filesystem::path dir = scratch.path / c.name;
         const std::filesystem::path library = dir / kSupportLibraryFile;
         std::filesystem::create_directories(dir);
         if (c.name == "present")
@@ -114,11 +114,11 @@ TEST_F(FormTest, TheLibraryIsDeployedUnlessPresentAndAFailureEndsTheProgramAtLoa
 // A file that is no library is kept and reported once when the window loads; the window then
 // has no module to offer.
 TEST_F(FormTest, ALibraryThatCannotBeLoadedIsKeptAndReportedOnceAtLoad) {
-    const std::filesystem::path library = scratch.path() / kSupportLibraryFile;
+    const std::filesystem::path library = scratch.path / kSupportLibraryFile;
     std::ofstream(library) << "not a library";
     view.emplace();
     _isRunning = true;
-    form = std::make_unique<FormBehaviour>(*view, SupportLibraryDeployment{scratch.path(), {}});
+    form = std::make_unique<FormBehaviour>(*view, SupportLibraryDeployment{scratch.path, {}});
     form->Form1_Load();
     form->bStartStop_Click();
     ASSERT_EQ(view->messages.size(), 2u);
