@@ -67,11 +67,12 @@ public:
     void ShowMessageWithoutBlocking(std::string_view text, std::function<void()>) override {
         const std::lock_guard lock(mutex_);
         readerMessages_.emplace_back(text);
+        news_ = true;
         changed_.notify_all();
     }
     void RequestLogRefresh() override {
         const std::lock_guard lock(mutex_);
-        refreshRequested_ = true;
+        news_ = true;
         changed_.notify_all();
     }
 
@@ -79,29 +80,24 @@ public:
         const std::lock_guard lock(mutex_);
         return readerMessages_;
     }
-    bool AwaitReaderMessage() {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [this] { return !readerMessages_.empty(); });
-    }
     // Runs the refreshes the reader asks for, as the window thread would, until done holds.
     bool RefreshUntil(FormBehaviour& form, const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + kPatience;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         for (;;) {
             form.UpdateLoggingWindow();
             if (done())
                 return true;
             std::unique_lock lock(mutex_);
-            if (!changed_.wait_until(lock, deadline, [this] { return refreshRequested_; }))
+            if (!changed_.wait_until(lock, deadline, [this] { return news_; }))
                 return false;
-            refreshRequested_ = false;
+            news_ = false;
         }
     }
 
 private:
-    static constexpr std::chrono::seconds kPatience{10};
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool refreshRequested_ = false;
+    bool news_ = false; // a refresh request or a message since the last look
     std::vector<std::string> readerMessages_;
 };
 

@@ -84,7 +84,7 @@ TEST_F(FormCaptureTest, CapturesReachTheLogAndTheMessagesAndStopOrDisposalEndThe
     Send({0x01}, {kMonitoring, "", kStartLine});
     sim.SetFaults(0, "read=fail");
     ASSERT_TRUE(sim.Inject(0, {0x01}));
-    ASSERT_TRUE(view->AwaitReaderMessage());
+    ASSERT_TRUE(view->RefreshUntil(*form, [&] { return !view->ReaderMessages().empty(); }));
     form->bStartStop_Click();
     EXPECT_EQ(State(), "START, Save Log enabled");
     WirelogSimStats stats = sim.Stats(0);
