@@ -178,11 +178,7 @@ TEST_F(FormCaptureTest, SaveLogWritesEachLineWithCrLfAndReportsAFileItCannotWrit
     view->saveAnswer = path;
     form->bSave_Click();
     EXPECT_EQ(WirelogTest::ReadFile(path), "\r\nSTART (valid)\r\nSTOP (*** BUS IS IDLE ***)\r\n");
-    const SaveDialogSettings& first = view->dialogs.front();
-    EXPECT_EQ(Texts({std::string(first.title), std::string(first.filterName),
-                     std::string(first.filterPattern), std::string(first.defaultExtension)}),
-              (Texts{"Save Bus Activity Log", "Log Files", "*.log", "txt"}));
-    EXPECT_TRUE(first.fileName.empty());
+    EXPECT_TRUE(view->dialogs.front().fileName.empty());
 
     ShowEvents(std::vector<std::uint8_t>(3000, 2));
     view->saveAnswer.reset();

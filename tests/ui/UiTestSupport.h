@@ -38,7 +38,6 @@ namespace Wirelog::testing {
 using WirelogTest::ReadFile;
 
 inline const QString kMonitoring = "*** I2C Monitoring activated, waiting for idle bus... ***";
-inline const QString kStartLine = "START (valid)";
 inline const std::string kNotActivated = "Couldn't activate the selected module.";
 
 // Collects every message instead of showing it. Like a box, a message takes the focus away.
