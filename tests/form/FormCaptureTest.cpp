@@ -103,8 +103,7 @@ TEST_F(FormCaptureTest, CapturesReachTheLogAndTheMessagesAndStopOrDisposalEndThe
 }
 
 // C and S act unless Alt or Ctrl is held; no other key does anything. C clears the list only:
-// a capture goes on, and the next START's gap is still measured from the stop before it. A full
-// buffer shows exactly its 999,999 events, and the next capture starts from none.
+// a capture goes on, and the next START's gap is still measured from the stop before it.
 TEST_F(FormCaptureTest, CAndSActUnlessAltOrCtrlIsHeldAndCKeepsTheStopTime) {
     Open("hw:off;dev:stream=idle");
     const struct {
@@ -132,11 +131,6 @@ TEST_F(FormCaptureTest, CAndSActUnlessAltOrCtrlIsHeldAndCKeepsTheStopTime) {
     ASSERT_TRUE(sim.Inject(0, {0x01}));
     ASSERT_TRUE(RefreshUntilRows(2));
     EXPECT_TRUE(Rows().back().starts_with("START (valid) [Gap from last Stop = ")) << Rows().back();
-    form->bStartStop_Click();
-
-    ShowEvents(std::vector<std::uint8_t>(kEventCapacity + 5, 2));
-    EXPECT_EQ(form->Lines().size(), kEventCapacity);
-    Start();
 }
 
 // They end the capture without the stop command and leave Save Log disabled. A selection that
@@ -171,9 +165,7 @@ TEST_F(FormCaptureTest, ScanSelectionAndSaveLogEndACaptureWithoutTheStopCommand)
 // log and the stopped state stay.
 TEST_F(FormCaptureTest, SaveLogWritesEachLineWithCrLfAndReportsAFileItCannotWrite) {
     Open("hw:off");
-    const std::filesystem::path out = scratch.path / "out";
-    std::filesystem::create_directory(out);
-    const std::filesystem::path path = out / "bus.log";
+    const std::filesystem::path path = scratch.path / "bus.log";
     ShowEvents({1, 2});
     view->saveAnswer = path;
     form->bSave_Click();
@@ -186,20 +178,14 @@ TEST_F(FormCaptureTest, SaveLogWritesEachLineWithCrLfAndReportsAFileItCannotWrit
     EXPECT_EQ(WirelogTest::ReadFile(path).size(), 45u) << "a cancelled save wrote";
     EXPECT_EQ(view->dialogs.back().fileName, path);
 
-    const std::filesystem::path unwritable = out / "missing" / "bus.log";
+    const std::filesystem::path unwritable = scratch.path / "missing" / "bus.log";
     view->saveAnswer = unwritable;
     form->bSave_Click();
-    ASSERT_EQ(view->messages.size(), 1u);
-    const std::string& message = view->messages[0];
-    const std::string opening =
-        "Couldn't save the log to \"" + WirelogTest::Utf8(unwritable) + "\": ";
-    const std::string closing = ". An existing file of that name is left as it was.";
-    EXPECT_TRUE(message.starts_with(opening) && message.ends_with(closing) &&
-                message.size() > opening.size() + closing.size())
-        << message;
+    EXPECT_EQ(view->messages, Texts{"Couldn't save the log to \"" + WirelogTest::Utf8(unwritable) +
+                                    "\": No such file or directory. An existing file of that name "
+                                    "is left as it was."});
     EXPECT_EQ(State(), "START, Save Log enabled");
     EXPECT_EQ(form->Lines().size(), 3000u);
-    EXPECT_EQ(WirelogTest::Listing(out), Texts{"bus.log"});
 }
 
 // Each refresh that finds events publishes them as one insertion and, with auto-scroll, shows
