@@ -76,12 +76,6 @@ inline QStringList Rows(const QAbstractItemModel& model) {
     return rows;
 }
 
-// A new capture's start: an empty event buffer and a decoder with no stop time.
-inline void StartNewCapture() {
-    ResetEventBuffer();
-    ResetDecoder();
-}
-
 class UiTest : public ::testing::Test {
 protected:
     UiTest() {
@@ -114,7 +108,8 @@ protected:
     // The log cleared by the C key, then a new capture of these event codes refreshed into it.
     void ShowEvents(const std::vector<std::uint8_t>& codes) {
         Press(Qt::Key_C);
-        StartNewCapture();
+        ResetEventBuffer(); // a new capture's start
+        ResetDecoder();
         for (const std::uint8_t code : codes)
             AppendEvent(code, 0, 0);
         window->UpdateLoggingWindow();
