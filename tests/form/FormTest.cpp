@@ -23,23 +23,19 @@ using Texts = std::vector<std::string>;
 
 #ifndef _WIN32
 // While alive, a write past `bytes` fails as on a full disk, without the ending signal.
-class ScopedFileSizeLimit {
-public:
+struct ScopedFileSizeLimit {
+    rlimit previous{};
+    void (*previousHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
     explicit ScopedFileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &previous_);
-        rlimit limited = previous_;
+        getrlimit(RLIMIT_FSIZE, &previous);
+        rlimit limited = previous;
         limited.rlim_cur = bytes;
-        if (setrlimit(RLIMIT_FSIZE, &limited) != 0)
-            throw std::runtime_error("cannot limit the file size");
+        setrlimit(RLIMIT_FSIZE, &limited);
     }
     ~ScopedFileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
+        setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previousHandler);
     }
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = std::signal(SIGXFSZ, SIG_IGN);
 };
 #endif
 

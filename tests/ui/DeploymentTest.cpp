@@ -13,7 +13,6 @@ namespace {
 
 class DeploymentTest : public ::testing::Test {
 protected:
-    std::string LibraryPath() const { return dir.filePath("wirlg000.dll").toStdString(); }
     // Runs the program's message loop around window; false when it had to be cut short.
     static bool RunToTheEnd(Form1& window) {
         QTimer deadline;
@@ -39,8 +38,7 @@ TEST_F(DeploymentTest, AFailedDeploymentEndsTheProgramWithTheWindowUnseen) {
     watch.start(0);
     EXPECT_TRUE(RunToTheEnd(window)) << "the program did not end by itself";
     EXPECT_FALSE(everShown);
-    EXPECT_EQ(messages.Texts(),
-              (std::vector<std::string>{kDeploymentFailedMessage, kNotActivated}));
+    EXPECT_EQ(messages.texts, (std::vector<std::string>{kDeploymentFailedMessage, kNotActivated}));
 }
 
 // The program as a user first starts it: the library it carries goes to the current directory,
@@ -66,8 +64,9 @@ TEST_F(DeploymentTest, AFirstStartBindsTheLibraryItWroteAndShowsTheWindowUntilIt
     qunsetenv("WIRELOG_SIM");
     QDir::setCurrent(previous);
     EXPECT_EQ(listed, "0 (s/n FRESH)");
-    EXPECT_TRUE(messages.all.empty());
-    EXPECT_EQ(ReadFile(LibraryPath()), ReadFile(WIRELOG_TEST_ADAPTER_LIBRARY));
+    EXPECT_TRUE(messages.texts.empty());
+    EXPECT_EQ(ReadFile(dir.filePath("wirlg000.dll").toStdString()),
+              ReadFile(WIRELOG_TEST_ADAPTER_LIBRARY));
 }
 
 } // namespace

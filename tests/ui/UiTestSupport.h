@@ -40,20 +40,15 @@ using WirelogTest::ReadFile;
 inline const QString kMonitoring = "*** I2C Monitoring activated, waiting for idle bus... ***";
 inline const std::string kNotActivated = "Couldn't activate the selected module.";
 
-// Collects every message instead of showing it. Like a box, a message takes the focus away.
+// Collects every message's text instead of showing it. Like a box, a message takes the focus
+// away.
 class RecordedMessages {
 public:
-    std::vector<MessageRequest> all;
-    std::vector<std::string> Texts() const {
-        std::vector<std::string> texts;
-        for (const MessageRequest& message : all)
-            texts.push_back(message.text);
-        return texts;
-    }
+    std::vector<std::string> texts;
 
 private:
     ScopedMessageSink sink_{[this](const MessageRequest& message) {
-        all.push_back(message);
+        texts.push_back(message.text);
         if (QWidget* focus = QApplication::focusWidget())
             focus->clearFocus();
     }};

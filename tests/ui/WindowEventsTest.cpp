@@ -55,10 +55,10 @@ TEST_F(WindowEventsTest, ClicksSelectionsAndKeysReachTheBehaviourAndItsStateShow
     Button("bscan").click();
     EXPECT_EQ(Selected(), -1);
     Button("btnStartStop").click();
-    EXPECT_EQ(messages.Texts(), std::vector<std::string>{kNotActivated});
+    EXPECT_EQ(messages.texts, std::vector<std::string>{kNotActivated});
     Devices().setFocus();
     Press(Qt::Key_S);
-    EXPECT_EQ(messages.Texts(), std::vector<std::string>(2, kNotActivated));
+    EXPECT_EQ(messages.texts, std::vector<std::string>(2, kNotActivated));
     EXPECT_EQ(State(), "START, Save Log enabled");
 }
 
