@@ -94,7 +94,6 @@ TEST_F(FormTest, TheLibraryIsDeployedUnlessPresentAndAFailureEndsTheProgramAtLoa
         }
         form.reset();
     }
-    _isRunning = true;
     EXPECT_EQ(SupportLibraryPath({std::filesystem::current_path(), {}}),
               std::filesystem::path(kSupportLibraryFile))
         << "the program's own case binds the bare name";
@@ -116,9 +115,6 @@ protected:
         ASSERT_TRUE(sim.Inject(0, bytes));
         ASSERT_TRUE(RefreshUntilRows(rowsAfter.size()));
         EXPECT_EQ(Rows(), rowsAfter);
-    }
-    void Press(int key, bool alt = false, bool ctrl = false) {
-        form->Form_KeyDown({.key = key, .alt = alt, .ctrl = ctrl});
     }
 };
 
@@ -153,7 +149,7 @@ TEST_F(FormCaptureTest, TheOnlyModuleIsSelectedAndTestOpenedAtLoadAndAfterScan) 
                 form->bscan_Click();
         }
         ShowEvents({1});
-        Press(kStartStopKey);
+        form->Form_KeyDown({.key = kStartStopKey});
         EXPECT_EQ(State(), c.starts ? "STOP, Save Log disabled" : "START, Save Log enabled");
         EXPECT_EQ(view->messages.size(), failedTestOpens * 2 + (c.starts ? 0 : 1));
         EXPECT_EQ(Rows(), c.starts ? Texts() : (Texts{"", kStartLine}));
@@ -179,7 +175,7 @@ TEST_F(FormCaptureTest, CapturesReachTheLogAndTheMessagesAndStopOrDisposalEndThe
     EXPECT_TRUE(view->messages.empty()) << "the reader's message blocked the window";
     sim.SetFaults(0, "");
 
-    Press(kStartStopKey);
+    form->Form_KeyDown({.key = kStartStopKey});
     ASSERT_EQ(State(), "STOP, Save Log disabled");
     ASSERT_TRUE(view->RefreshUntil(*form, [&] { return Rows() == Texts{kMonitoring}; }));
     form.reset();
@@ -203,17 +199,17 @@ TEST_F(FormCaptureTest, CAndSActUnlessAltOrCtrlIsHeldAndCKeepsTheStopTime) {
         SCOPED_TRACE(&press - presses);
         ShowEvents({2});
         const std::string before = State();
-        Press(press.key, press.alt, press.ctrl);
+        form->Form_KeyDown({.key = press.key, .alt = press.alt, .ctrl = press.ctrl});
         if (press.key == 'C') {
             EXPECT_EQ(Rows().empty() && view->rows == 0, press.acts);
         }
         EXPECT_EQ(State() != before, press.acts && press.key == 'S');
     }
-    Press(kStartStopKey);
+    form->Form_KeyDown({.key = kStartStopKey});
     ASSERT_EQ(State(), "START, Save Log enabled");
     Start();
     Send({0x02}, {kMonitoring, "STOP (*** BUS IS IDLE ***)"});
-    Press(kClearKey);
+    form->Form_KeyDown({.key = kClearKey});
     ASSERT_TRUE(sim.Inject(0, {0x01}));
     ASSERT_TRUE(RefreshUntilRows(2));
     EXPECT_TRUE(Rows().back().starts_with("START (valid) [Gap from last Stop = ")) << Rows().back();
@@ -293,7 +289,7 @@ TEST_F(FormCaptureTest, ARefreshPublishesItsLinesOnceAndScrollsOnlyWithAutoScrol
         EXPECT_EQ(view->insertions, 1);
         EXPECT_EQ(view->scrolls, autoScroll ? 1 : 0);
     }
-    Press(kClearKey);
+    form->Form_KeyDown({.key = kClearKey});
     EXPECT_EQ(form->LongestLine(), 0u);
 }
 

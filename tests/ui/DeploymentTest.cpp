@@ -31,7 +31,7 @@ protected:
 // program's loop ends by itself.
 TEST_F(DeploymentTest, AFailedDeploymentEndsTheProgramWithTheWindowUnseen) {
     _isRunning = true;
-    Form1 window(SupportLibraryDeployment{Path(dir.path()), {}});
+    Form1 window(SupportLibraryDeployment{dir.path().toStdString(), {}});
     bool everShown = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] { everShown |= window.isVisible(); });

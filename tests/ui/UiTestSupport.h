@@ -54,10 +54,6 @@ private:
     }};
 };
 
-inline std::filesystem::path Path(const QString& name) {
-    return QFile::encodeName(name).toStdString();
-}
-
 template <typename T> T& Child(QObject& parent, const char* name) {
     if (T* child = parent.findChild<T*>(QString::fromLatin1(name)))
         return *child;
@@ -83,7 +79,7 @@ protected:
         window.reset(); // one window, so one capture, at a time
         sim.Configure(modules);
         _isRunning = true;
-        window = std::make_unique<Form1>(SupportLibraryDeployment{Path(dir.path()), {}});
+        window = std::make_unique<Form1>(SupportLibraryDeployment{dir.path().toStdString(), {}});
         window->show();
         QApplication::setActiveWindow(window.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
