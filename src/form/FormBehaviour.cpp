@@ -129,7 +129,6 @@ void FormBehaviour::EndCaptureWithoutStopCommand() {
 
 void FormBehaviour::bscan_Click() {
     EndCaptureWithoutStopCommand();
-    selectedMode_ = -1;
     FillDeviceList();
 }
 
@@ -140,7 +139,6 @@ void FormBehaviour::lbDevices_SelectedIndexChanged(int selectedIndex) {
         return;
     selectedModule_ = selectedIndex;
     EndCaptureWithoutStopCommand();
-    selectedMode_ = -1;
     capture_->OpenPort(SelectedEntry());
     if (capture_->IsPortOpen())
         capture_->ClosePort();
@@ -148,7 +146,8 @@ void FormBehaviour::lbDevices_SelectedIndexChanged(int selectedIndex) {
         view_.ShowMessage(kModuleNotActivated);
 }
 
-// The PWM controls it would disable again are created disabled and never enabled.
+// The operating-mode list is hidden and never filled, so nothing ever selects in it or clears
+// its selection; the PWM controls this would disable again are created disabled and stay so.
 void FormBehaviour::lbMode_SelectedIndexChanged() {
     EndCaptureWithoutStopCommand();
 }

@@ -99,7 +99,6 @@ private:
     const std::thread::id windowThread_ = std::this_thread::get_id();
     std::vector<std::string> modules_;
     int selectedModule_ = -1;
-    int selectedMode_ = -1; // the hidden operating-mode list never holds an entry
     std::string caption_;
     bool saveEnabled_ = true;
     std::filesystem::path lastSaved_; // offered again by the next save dialog
