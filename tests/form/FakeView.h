@@ -120,8 +120,7 @@ protected:
 #ifdef _WIN32
         binding_ = std::filesystem::path(test::kAdapterLibraryPath).parent_path();
 #else
-        binding_ = scratch.path / "binding";
-        std::filesystem::create_directory(binding_);
+        binding_ = scratch.path;
         std::filesystem::create_symlink(test::kAdapterLibraryPath, binding_ / kSupportLibraryFile);
 #endif
     }

@@ -176,8 +176,8 @@ TEST_F(FormCaptureTest, CapturesReachTheLogAndTheMessagesAndStopOrDisposalEndThe
     ASSERT_TRUE(view->RefreshUntil(*form, [&] { return Rows() == Texts{kMonitoring}; }));
     form.reset();
     stats = sim.Stats(0);
-    EXPECT_TRUE(stats.start_commands == 2 && stats.open == 0 && stats.streaming == 1);
-    EXPECT_EQ(stats.stop_commands, 1u);
+    EXPECT_TRUE(stats.start_commands == 2 && stats.stop_commands == 1 && stats.open == 0 &&
+                stats.streaming == 1);
 }
 
 // C and S act unless Alt or Ctrl is held; no other key does anything. C clears the list only:
@@ -228,9 +228,8 @@ TEST_F(FormCaptureTest, ScanSelectionAndSaveLogEndACaptureWithoutTheStopCommand)
         action();
         EXPECT_EQ(State(), "START, Save Log disabled");
         const WirelogSimStats after = sim.Stats(0);
-        EXPECT_TRUE(after.open == 0 && after.closes == closes + 1);
-        EXPECT_EQ(after.stop_commands, 0u);
-        EXPECT_EQ(sim.Stats(1).open, 0u);
+        EXPECT_TRUE(after.open == 0 && after.closes == closes + 1 && after.stop_commands == 0 &&
+                    sim.Stats(1).open == 0);
     }
     const std::uint32_t opens = sim.Stats(0).opens;
     form->lbDevices_SelectedIndexChanged(0);

@@ -25,7 +25,7 @@ protected:
 // a list box. Keys reach the behaviour from the focused list, each press once, repeats
 // included. A START with no module chosen, by the button or by S, is refused once per press:
 // the box takes the focus, and the S that opened it still counts once.
-TEST_F(WindowEventsTest, ClicksSelectionsAndKeysReachTheBehaviourAndItsStateShows) {
+TEST_F(WindowEventsTest, ClicksSelectionsKeysAndSaveLogReachTheBehaviourAndItsStateShows) {
     Open("hw:off;dev:;dev:stream=idle");
     const QAbstractItemModelTester tester(&Log(),
                                           QAbstractItemModelTester::FailureReportingMode::Fatal);
@@ -56,12 +56,9 @@ TEST_F(WindowEventsTest, ClicksSelectionsAndKeysReachTheBehaviourAndItsStateShow
     Devices().setFocus();
     Press(Qt::Key_S);
     EXPECT_EQ(messages.texts, std::vector<std::string>(2, kNotActivated));
-}
 
-// The dialog is set up as the behaviour says and offers the last name again; the file chosen
-// gets the log.
-TEST_F(WindowEventsTest, SaveLogAsksThroughTheDialogAndWritesTheChosenFile) {
-    Open("hw:off");
+    // The dialog is set up as the behaviour says and offers the last name again; the file chosen
+    // gets the log.
     ShowEvents({1, 2});
     const QString path = File("bus.log");
     QStringList seen; // title, filter, default suffix, offered name
