@@ -6,10 +6,10 @@
 #include "SimControl.h"
 #include "TestPlatform.h"
 #include "app/Deployment.h"
-#include "app/MessageBox.h"
 #include "decode/ViewTWI.h"
 #include "events/EventBuffer.h"
 #include "ui/Form1.h"
+#include "ui/MessageBox.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -22,14 +22,12 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <sys/resource.h>
 
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
@@ -40,23 +38,17 @@ namespace Wirelog::testing {
 using WirelogTest::ReadFile;
 
 inline const QString kMonitoring = "*** I2C Monitoring activated, waiting for idle bus... ***";
-inline const QString kStartLine = "START (valid)";
 inline const std::string kNotActivated = "Couldn't activate the selected module.";
 
-// Collects every message instead of showing it. Like a box, a message takes the focus away.
+// Collects every message's text instead of showing it. Like a box, a message takes the focus
+// away.
 class RecordedMessages {
 public:
-    std::vector<MessageRequest> all;
-    std::vector<std::string> Texts() const {
-        std::vector<std::string> texts;
-        for (const MessageRequest& message : all)
-            texts.push_back(message.text);
-        return texts;
-    }
+    std::vector<std::string> texts;
 
 private:
     ScopedMessageSink sink_{[this](const MessageRequest& message) {
-        all.push_back(message);
+        texts.push_back(message.text);
         if (QWidget* focus = QApplication::focusWidget())
             focus->clearFocus();
     }};
@@ -75,32 +67,6 @@ inline QStringList Rows(const QAbstractItemModel& model) {
     return rows;
 }
 
-// A new capture's start: an empty event buffer and a decoder with no stop time.
-inline void StartNewCapture() {
-    ResetEventBuffer();
-    ResetDecoder();
-}
-
-// While alive, a write past `bytes` fails as on a full disk, without the ending signal.
-class ScopedFileSizeLimit {
-public:
-    explicit ScopedFileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &previous_);
-        rlimit limited = previous_;
-        limited.rlim_cur = bytes;
-        if (setrlimit(RLIMIT_FSIZE, &limited) != 0)
-            throw std::runtime_error("cannot limit the file size");
-    }
-    ~ScopedFileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = std::signal(SIGXFSZ, SIG_IGN);
-};
-
 class UiTest : public ::testing::Test {
 protected:
     UiTest() {
@@ -113,8 +79,7 @@ protected:
         window.reset(); // one window, so one capture, at a time
         sim.Configure(modules);
         _isRunning = true;
-        window = std::make_unique<Form1>(
-            SupportLibraryDeployment{dir.path(), [] { return QByteArray(); }});
+        window = std::make_unique<Form1>(SupportLibraryDeployment{dir.path().toStdString(), {}});
         window->show();
         QApplication::setActiveWindow(window.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -134,7 +99,8 @@ protected:
     // The log cleared by the C key, then a new capture of these event codes refreshed into it.
     void ShowEvents(const std::vector<std::uint8_t>& codes) {
         Press(Qt::Key_C);
-        StartNewCapture();
+        ResetEventBuffer(); // a new capture's start
+        ResetDecoder();
         for (const std::uint8_t code : codes)
             AppendEvent(code, 0, 0);
         window->UpdateLoggingWindow();

@@ -1,18 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The main window as the user meets it: geometry scaled by the font's character cell, tab order,
-// and the log list's behaviour on resizing and on refresh: stored events become rows, one
-// insertion per refresh, and the view follows the newest line only when auto-scroll is on (it
-// starts off).
+// and the log list's behaviour on resizing.
 #include "UiTestSupport.h"
 #include "events/EventBuffer.h"
 #include "ui/AutoScale.h"
 
-#include <QAbstractItemModelTester>
 #include <QApplication>
-#include <QCheckBox>
 #include <QFontInfo>
 #include <QScrollBar>
-#include <QSignalSpy>
 
 #include <algorithm>
 
@@ -61,8 +56,8 @@ using WindowTest = UiTest;
 // has twice its size unless sized to its caption; shown controls never overlap and Tab visits
 // the five input controls.
 TEST_F(WindowTest, ControlsFollowTheDesignScaledByTheCharacterCell) {
-    const ApplicationFontWithCell font(kDesignCell * 2);
-    ASSERT_EQ(CharacterCell(QApplication::font()), kDesignCell * 2);
+    const ApplicationFontWithCell font(kDesignCellSize * 2);
+    ASSERT_EQ(CharacterCell(QApplication::font()), kDesignCellSize * 2);
     Open("hw:off");
     const QList<QSize> iconSizes = window->windowIcon().availableSizes();
     EXPECT_TRUE(iconSizes.contains(QSize(16, 16)) && iconSizes.contains(QSize(32, 32)));
@@ -128,38 +123,6 @@ TEST_F(WindowTest, TheLogListFollowsTheWindowsSizeAndScrollsToItsLongestLine) {
     EXPECT_EQ(log.selectionModel()->selectedRows(), QModelIndexList{Log().index(4, 0)});
     resizeTo({1000, window->height()}, 0);
     EXPECT_EQ(log.columnWidth(0), log.viewport()->width()) << "lines fill a wide view";
-}
-
-// With auto-scroll the view ends at the newest line after each refresh; without it the view
-// stays where the user left it. A refresh that finds nothing moves neither and inserts nothing.
-TEST_F(WindowTest, TheLogViewFollowsTheNewestLineOnlyWithAutoScroll) {
-    Open("hw:off");
-    ShowEvents({0});
-    const QAbstractItemModelTester tester(&Log(),
-                                          QAbstractItemModelTester::FailureReportingMode::Fatal);
-    QSignalSpy inserted(&Log(), &QAbstractItemModel::rowsInserted);
-    QScrollBar& vertical = *Child<LogView>(*window, "listBox1").verticalScrollBar();
-    for (const bool autoScroll : {false, true}) {
-        SCOPED_TRACE(autoScroll);
-        if (autoScroll)
-            Child<QCheckBox>(*window, "cbAutoScroll").click();
-        for (int round = 0; round < 3; ++round) {
-            vertical.setValue(vertical.maximum() / 2);
-            const int where = vertical.value();
-            const int rows = Log().rowCount();
-            for (int i = 0; i < 30; ++i)
-                for (const std::uint8_t code : {1, 7, 9, 2})
-                    AppendEvent(code, 0xA0, round * 100 + i);
-            window->UpdateLoggingWindow();
-            EXPECT_EQ(Log().rowCount(), rows + 30 * 5);
-            ASSERT_TRUE(QTest::qWaitFor([&] { return vertical.maximum() > where; }));
-            EXPECT_EQ(vertical.value(), autoScroll ? vertical.maximum() : where);
-            vertical.setValue(where);
-            window->UpdateLoggingWindow();
-            EXPECT_EQ(vertical.value(), where) << "an empty refresh moved the view";
-        }
-    }
-    EXPECT_EQ(inserted.count(), 6) << "one insertion per refresh that finds events";
 }
 
 } // namespace
