@@ -81,7 +81,8 @@ DeployResult DeploySupportLibrary(const SupportLibraryDeployment& deployment) {
     std::error_code ec;
     if (std::filesystem::is_regular_file(path, ec))
         return DeployResult::AlreadyPresent;
-    const std::vector<std::byte> image = deployment.image ? deployment.image() : std::vector<std::byte>();
+    const std::vector<std::byte> image =
+        deployment.image ? deployment.image() : std::vector<std::byte>();
     if (image.empty())
         return DeployResult::Failed;
     switch (WriteNewFile(path, image)) {

@@ -58,7 +58,12 @@ inline constexpr std::array<ControlDesign, 17> kControls{{
      true},
     {"tbMaxCount", ControlKind::TextBox, "", {380, 55, 114, 22}, false, false, false},
     {"tbValue", ControlKind::TextBox, "", {380, 103, 113, 22}, false, false, false},
-    {"labelMaxCount", ControlKind::Label, "PWM Max Count:", {377, 38, 116, 13}, false, false,
+    {"labelMaxCount",
+     ControlKind::Label,
+     "PWM Max Count:",
+     {377, 38, 116, 13},
+     false,
+     false,
      false},
     {"labelValue", ControlKind::Label, "PWM Value:", {377, 85, 116, 17}, false, false, false},
     {"cbOption1", ControlKind::CheckBox, "Fast Mode", {504, 37, 96, 21}, true, false, true},
@@ -75,8 +80,8 @@ inline constexpr std::array<ControlDesign, 17> kControls{{
 // The focus order of the controls that take the focus; hidden ones are skipped while hidden,
 // and the log list is reached with the mouse only.
 inline constexpr std::array<std::string_view, 10> kTabOrder{
-    "bscan",   "lbDevices", "lbMode", "btnStartStop", "cbAutoScroll",
-    "tbMaxCount", "tbValue", "bSave", "cbOption1",    "cbOption2"};
+    "bscan",      "lbDevices", "lbMode", "btnStartStop", "cbAutoScroll",
+    "tbMaxCount", "tbValue",   "bSave",  "cbOption1",    "cbOption2"};
 
 // The design scaled to the cell of the actual font. Edges are scaled, not widths, so controls
 // that touch at the design size still touch.

@@ -51,10 +51,10 @@ FormBehaviour::FormBehaviour(FormView& view, const SupportLibraryDeployment& dep
     capture_ = std::make_unique<CaptureControl>(
         *adapter_,
         ReaderCallbacks{.requestRefresh = [this] { view_.RequestLogRefresh(); },
-                        .showMessage = [this](const std::string& text,
-                                              std::function<void()> closed) {
-                            view_.ShowMessageWithoutBlocking(text, std::move(closed));
-                        }});
+                        .showMessage =
+                            [this](const std::string& text, std::function<void()> closed) {
+                                view_.ShowMessageWithoutBlocking(text, std::move(closed));
+                            }});
 }
 
 FormBehaviour::~FormBehaviour() {
@@ -186,13 +186,13 @@ void FormBehaviour::Form_KeyDown(const KeyDown& key) {
 // Save Log again.
 void FormBehaviour::bSave_Click() {
     EndCaptureWithoutStopCommand();
-    const std::optional<std::filesystem::path> path = view_.AskSaveFileName(
-        {.title = kSaveDialogTitle,
-         .filterName = kSaveFilterName,
-         .filterPattern = kSaveFilterPattern,
-         .defaultExtension = kSaveDefaultExtension,
-         .initialDirectory = InitialSaveDirectory(),
-         .fileName = lastSaved_});
+    const std::optional<std::filesystem::path> path =
+        view_.AskSaveFileName({.title = kSaveDialogTitle,
+                               .filterName = kSaveFilterName,
+                               .filterPattern = kSaveFilterPattern,
+                               .defaultExtension = kSaveDefaultExtension,
+                               .initialDirectory = InitialSaveDirectory(),
+                               .fileName = lastSaved_});
     if (!path)
         return;
     lastSaved_ = *path; // offered again next time

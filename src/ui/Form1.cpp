@@ -85,9 +85,9 @@ void Form1::InitializeComponent() {
 
 // In the design table's (stacking) order.
 std::array<QWidget*, 17> Form1::Controls() {
-    return {&btnStartStop, &lbDevices, &label2,   &bscan,      &label1,       &bSave,
-            &lbMode,       &label3,    &listBox1, &cbAutoScroll, &tbMaxCount, &tbValue,
-            &labelMaxCount, &labelValue, &cbOption1, &cbOption2,  &label4};
+    return {&btnStartStop,  &lbDevices,  &label2,    &bscan,        &label1,     &bSave,
+            &lbMode,        &label3,     &listBox1,  &cbAutoScroll, &tbMaxCount, &tbValue,
+            &labelMaxCount, &labelValue, &cbOption1, &cbOption2,    &label4};
 }
 
 QWidget& Form1::Control(std::string_view name) {

@@ -26,6 +26,9 @@ public:
     // The store was emptied.
     void Cleared();
 
+    // The store itself, for the figures of the benchmarks.
+    const LogLines& Lines() const { return form_.Lines(); }
+
     // Characters in the longest line.
     std::size_t LongestLine() const { return form_.LongestLine(); }
 

@@ -3,9 +3,10 @@
 // The Qt window's way of telling the user something: a modal box with an OK button. Form1 shows
 // every message of the window's behaviour through it.
 //
-// Tests of the Qt window record messages instead of showing them (ScopedMessageSink). The box belongs to the window thread; called from any other thread,
-// the box is queued to the window thread and the caller returns at once, so a worker can never
-// block on a window thread that may itself be waiting for the worker.
+// Tests of the Qt window record messages instead of showing them (ScopedMessageSink). The box
+// belongs to the window thread; called from any other thread, the box is queued to the window
+// thread and the caller returns at once, so a worker can never block on a window thread that may
+// itself be waiting for the worker.
 #include "form/FormTexts.h"
 
 #include <functional>
