@@ -21,7 +21,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace Wirelog::testing {
@@ -64,75 +63,53 @@ public:
     }
     void CloseWindow() override { closed = true; }
 
-    // From the reader's thread.
-    void ShowMessageWithoutBlocking(std::string_view text, std::function<void()> done) override {
+    // From the reader's thread. The boxes stay open: the reader is released when it is stopped.
+    void ShowMessageWithoutBlocking(std::string_view text, std::function<void()>) override {
         const std::lock_guard lock(mutex_);
-        readerMessages_.emplace_back(text, std::move(done));
+        readerMessages_.emplace_back(text);
+        news_ = true;
         changed_.notify_all();
     }
     void RequestLogRefresh() override {
         const std::lock_guard lock(mutex_);
-        refreshRequested_ = true;
+        news_ = true;
         changed_.notify_all();
     }
 
     std::vector<std::string> ReaderMessages() {
         const std::lock_guard lock(mutex_);
-        std::vector<std::string> texts;
-        for (const auto& message : readerMessages_)
-            texts.push_back(message.first);
-        return texts;
-    }
-    void CloseReaderMessages() {
-        std::unique_lock lock(mutex_);
-        auto messages = std::move(readerMessages_);
-        lock.unlock();
-        for (auto& message : messages)
-            message.second();
-    }
-    bool AwaitReaderMessage() {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [this] { return !readerMessages_.empty(); });
+        return readerMessages_;
     }
     // Runs the refreshes the reader asks for, as the window thread would, until done holds.
     bool RefreshUntil(FormBehaviour& form, const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + kPatience;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         for (;;) {
             form.UpdateLoggingWindow();
             if (done())
                 return true;
             std::unique_lock lock(mutex_);
-            if (!changed_.wait_until(lock, deadline, [this] { return refreshRequested_; }))
+            if (!changed_.wait_until(lock, deadline, [this] { return news_; }))
                 return false;
-            refreshRequested_ = false;
+            news_ = false;
         }
     }
 
 private:
-    static constexpr std::chrono::seconds kPatience{10};
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool refreshRequested_ = false;
-    std::vector<std::pair<std::string, std::function<void()>>> readerMessages_;
+    bool news_ = false; // a refresh request or a message since the last look
+    std::vector<std::string> readerMessages_;
 };
 
 // A scratch directory, removed with everything in it.
-class ScratchDirectory {
-public:
-    ScratchDirectory() {
-        static int made = 0;
-        path_ = std::filesystem::temp_directory_path() /
-                ("wirelog-form-" + WirelogTest::ProcessId() + "-" + std::to_string(++made));
-        std::filesystem::create_directories(path_);
-    }
+struct ScratchDirectory {
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("wirelog-form-" + WirelogTest::ProcessId());
+    ScratchDirectory() { std::filesystem::create_directories(path); }
     ~ScratchDirectory() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
     }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
 };
 
 // The behaviour over simulated modules, bound to the built adapter library under the name the
@@ -143,7 +120,7 @@ protected:
 #ifdef _WIN32
         binding_ = std::filesystem::path(test::kAdapterLibraryPath).parent_path();
 #else
-        binding_ = scratch.path() / "binding";
+        binding_ = scratch.path / "binding";
         std::filesystem::create_directory(binding_);
         std::filesystem::create_symlink(test::kAdapterLibraryPath, binding_ / kSupportLibraryFile);
 #endif

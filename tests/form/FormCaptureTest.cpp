@@ -84,14 +84,13 @@ TEST_F(FormCaptureTest, CapturesReachTheLogAndTheMessagesAndStopOrDisposalEndThe
     Send({0x01}, {kMonitoring, "", kStartLine});
     sim.SetFaults(0, "read=fail");
     ASSERT_TRUE(sim.Inject(0, {0x01}));
-    ASSERT_TRUE(view->AwaitReaderMessage());
+    ASSERT_TRUE(view->RefreshUntil(*form, [&] { return !view->ReaderMessages().empty(); }));
     form->bStartStop_Click();
     EXPECT_EQ(State(), "START, Save Log enabled");
     WirelogSimStats stats = sim.Stats(0);
     EXPECT_TRUE(stats.stop_commands == 1 && stats.open == 0 && stats.streaming == 0);
     EXPECT_EQ(view->ReaderMessages(), Texts{"RError!"});
     EXPECT_TRUE(view->messages.empty()) << "the reader's message blocked the window";
-    view->CloseReaderMessages();
     sim.SetFaults(0, "");
 
     Press(kStartStopKey);
@@ -116,8 +115,7 @@ TEST_F(FormCaptureTest, CAndSActUnlessAltOrCtrlIsHeldAndCKeepsTheStopTime) {
                    {'S', false, true, false},  {'X', false, false, false},
                    {'s', false, false, false}, {'S', false, false, true}}; // the last one starts
     for (const auto& press : presses) {
-        SCOPED_TRACE(std::string(1, static_cast<char>(press.key)) + (press.alt ? "+Alt" : "") +
-                     (press.ctrl ? "+Ctrl" : ""));
+        SCOPED_TRACE(&press - presses);
         ShowEvents({2});
         const std::string before = State();
         Press(press.key, press.alt, press.ctrl);
@@ -173,7 +171,7 @@ TEST_F(FormCaptureTest, ScanSelectionAndSaveLogEndACaptureWithoutTheStopCommand)
 // log and the stopped state stay.
 TEST_F(FormCaptureTest, SaveLogWritesEachLineWithCrLfAndReportsAFileItCannotWrite) {
     Open("hw:off");
-    const std::filesystem::path out = scratch.path() / "out";
+    const std::filesystem::path out = scratch.path / "out";
     std::filesystem::create_directory(out);
     const std::filesystem::path path = out / "bus.log";
     ShowEvents({1, 2});
