@@ -351,6 +351,13 @@ void Form1View::ShowMessage(std::string_view text) {
 // A box without an owner on a thread of its own: modal only to that thread.
 void Form1View::ShowMessageWithoutBlocking(std::string_view text, std::function<void()> closed) {
     const std::lock_guard lock(boxesMutex_);
+    // The boxes the user has closed are done with; a reader that keeps failing adds many.
+    std::erase_if(boxes_, [](const std::unique_ptr<OpenBox>& done) {
+        if (!done->done.load())
+            return false;
+        done->thread.join();
+        return true;
+    });
     auto box = std::make_unique<OpenBox>();
     box->thread =
         std::thread([this, &state = *box, text = Widen(text), closed = std::move(closed)] {
