@@ -103,6 +103,8 @@ Form1View::~Form1View() {
     behaviour_->Dispose();
     CloseOpenBoxes();
     window_.reset();
+    // Before the log list it draws from, and before everything else it may still tell.
+    behaviour_.reset();
 }
 
 HWND Form1View::Control(std::string_view name) const {
