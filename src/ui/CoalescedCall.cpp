@@ -45,10 +45,6 @@ void CoalescedCall::Request() const {
     State::Request(*state_);
 }
 
-std::function<void()> CoalescedCall::Requester() const {
-    return [state = state_] { State::Request(*state); };
-}
-
 void CoalescedCall::Run() {
     const auto now = std::chrono::steady_clock::now();
     if (now < nextRun_) {

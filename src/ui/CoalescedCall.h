@@ -5,8 +5,7 @@
 // Requests made while one is still pending are merged into it; a request made while the call
 // runs queues one more run, so the last request is never lost. Runs may be held to a minimum
 // interval: a run due sooner waits for the rest of it, merging the requests that come meanwhile.
-// The requester handed out by Requester() may outlive this object: once it is gone, requests do
-// nothing, and a run already queued is dropped with its other events.
+// A run already queued when this object goes is dropped with its other events.
 #include <QObject>
 #include <QTimer>
 
@@ -27,9 +26,6 @@ public:
 
     // Queues one run unless one is already pending. Safe from any thread.
     void Request() const;
-
-    // A free-standing Request, safe to call from any thread at any time.
-    std::function<void()> Requester() const;
 
 private slots:
     void Run();

@@ -61,10 +61,6 @@ public:
     // One log refresh now. Window thread only.
     void UpdateLoggingWindow() { behaviour_.UpdateLoggingWindow(); }
 
-    // Asks the window thread for one UpdateLoggingWindow. Callable from any thread, also after
-    // the window is gone (it then does nothing); requests still pending are merged.
-    std::function<void()> LogRefreshRequester() const { return logRefresh_.Requester(); }
-
     // Replaces the user's answer to the save dialog (RunSaveDialog by default).
     void SetSaveDialogRunner(SaveDialogRunner runner) { runSaveDialog_ = std::move(runner); }
 

@@ -38,7 +38,6 @@ namespace Wirelog::testing {
 using WirelogTest::ReadFile;
 
 inline const QString kMonitoring = "*** I2C Monitoring activated, waiting for idle bus... ***";
-inline const QString kStartLine = "START (valid)";
 inline const std::string kNotActivated = "Couldn't activate the selected module.";
 
 // Collects every message instead of showing it. Like a box, a message takes the focus away.
@@ -77,12 +76,6 @@ inline QStringList Rows(const QAbstractItemModel& model) {
     return rows;
 }
 
-// A new capture's start: an empty event buffer and a decoder with no stop time.
-inline void StartNewCapture() {
-    ResetEventBuffer();
-    ResetDecoder();
-}
-
 class UiTest : public ::testing::Test {
 protected:
     UiTest() {
@@ -115,7 +108,8 @@ protected:
     // The log cleared by the C key, then a new capture of these event codes refreshed into it.
     void ShowEvents(const std::vector<std::uint8_t>& codes) {
         Press(Qt::Key_C);
-        StartNewCapture();
+        ResetEventBuffer(); // a new capture's start
+        ResetDecoder();
         for (const std::uint8_t code : codes)
             AppendEvent(code, 0, 0);
         window->UpdateLoggingWindow();

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The Qt window as a view: the controls' events reach the window's behaviour (clicks, list
 // selections, keys through whichever control has the focus), and what the behaviour decides
-// shows in the controls, the log list and the save dialog.
+// shows in the controls, the log list (its model consistent throughout) and the save dialog.
 #include "UiTestSupport.h"
 
+#include <QAbstractItemModelTester>
 #include <QListWidget>
 
 #include <optional>
@@ -30,6 +31,8 @@ protected:
 // the box takes the focus, and the S that opened it still counts once.
 TEST_F(WindowEventsTest, ClicksSelectionsAndKeysReachTheBehaviourAndItsStateShows) {
     Open("hw:off;dev:;dev:stream=idle");
+    const QAbstractItemModelTester tester(&Log(),
+                                          QAbstractItemModelTester::FailureReportingMode::Fatal);
     EXPECT_EQ(Rows(*Devices().model()), (QStringList{"0 (s/n SIM00001)", "1 (s/n SIM00002)"}));
     EXPECT_EQ(Selected(), -1);
     for (const Qt::KeyboardModifiers modifiers : {Qt::NoModifier, Qt::ControlModifier}) {

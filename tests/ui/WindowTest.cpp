@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The main window as the user meets it: geometry scaled by the font's character cell, tab order,
-// and the log list's behaviour on resizing and on refresh: stored events become rows, and the
-// view follows the newest line only when auto-scroll is on.
+// and the log list's behaviour on resizing.
 #include "UiTestSupport.h"
 #include "events/EventBuffer.h"
 #include "ui/AutoScale.h"
 
-#include <QAbstractItemModelTester>
 #include <QApplication>
-#include <QCheckBox>
 #include <QFontInfo>
 #include <QScrollBar>
 
@@ -126,29 +123,6 @@ TEST_F(WindowTest, TheLogListFollowsTheWindowsSizeAndScrollsToItsLongestLine) {
     EXPECT_EQ(log.selectionModel()->selectedRows(), QModelIndexList{Log().index(4, 0)});
     resizeTo({1000, window->height()}, 0);
     EXPECT_EQ(log.columnWidth(0), log.viewport()->width()) << "lines fill a wide view";
-}
-
-// The model stays consistent through refreshes and a clear. With auto-scroll the view ends at
-// the newest line after a refresh; without it the view stays where the user left it.
-TEST_F(WindowTest, TheLogViewFollowsTheNewestLineOnlyWithAutoScroll) {
-    Open("hw:off");
-    ShowEvents({0});
-    const QAbstractItemModelTester tester(&Log(),
-                                          QAbstractItemModelTester::FailureReportingMode::Fatal);
-    QScrollBar& vertical = *Child<LogView>(*window, "listBox1").verticalScrollBar();
-    for (const bool autoScroll : {false, true}) {
-        SCOPED_TRACE(autoScroll);
-        Child<QCheckBox>(*window, "cbAutoScroll").setChecked(autoScroll);
-        vertical.setValue(vertical.maximum() / 2);
-        const int where = vertical.value();
-        for (int i = 0; i < 120; ++i)
-            AppendEvent(9, 0xA0, i);
-        window->UpdateLoggingWindow();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return vertical.maximum() > where; }));
-        EXPECT_EQ(vertical.value(), autoScroll ? vertical.maximum() : where);
-    }
-    Press(Qt::Key_C);
-    EXPECT_EQ(Log().rowCount(), 0);
 }
 
 } // namespace
