@@ -4,6 +4,7 @@
 #   wine-run.sh PREFIX PROGRAM [ARGUMENTS...]
 # The prefix is created on first use; concurrent first uses wait for one creation. Wine stays
 # quiet and needs no display: no debug channels, no Mono or Gecko install prompts, no X server.
+# Windows are made with Wine's null graphics driver, so window programs run without a display.
 set -eu
 prefix=$1
 shift
@@ -14,15 +15,17 @@ wine=$(command -v wine64 || command -v wine || true)
 [ -n "$wine" ] || { [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64; }
 [ -n "$wine" ] || { echo "wine-run.sh: no wine64 or wine found (apt-get install wine64)" >&2; exit 127; }
 
-if [ ! -f "$prefix/.wirelog-ready" ]; then
+if [ ! -f "$prefix/.wirelog-null-graphics" ]; then
     mkdir -p "$(dirname "$prefix")"
     (
         flock 9
-        if [ ! -f "$prefix/.wirelog-ready" ]; then
+        if [ ! -f "$prefix/.wirelog-null-graphics" ]; then
             rm -rf "$prefix"
             "$wine" wineboot --init </dev/null >/dev/null 2>&1 9>&-
+            "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+                </dev/null >/dev/null 2>&1 9>&-
             "$(dirname "$wine")/wineserver" -w 2>/dev/null || wineserver -w 2>/dev/null || true
-            touch "$prefix/.wirelog-ready"
+            touch "$prefix/.wirelog-null-graphics"
         fi
     ) 9>"$prefix.lock"
 fi
