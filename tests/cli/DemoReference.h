@@ -2,8 +2,10 @@
 #pragma once
 // The simulated module's demo traffic, read in this process from the adapter library as fast as
 // the simulator makes it, and turned into the log a capture of the same traffic must write: the
-// reference a capture's output is compared with line by line, in constant memory however long.
-// The traffic is deterministic; only the gaps a START shows depend on when the reads happened.
+// reference a capture's output is compared with, in constant memory however long. The traffic
+// is deterministic; only the gaps a START shows depend on when the reads happened, so the
+// reference is decoded with every read stamped 0, which shows none, and the gaps are taken out
+// of the capture's log before the comparison.
 #include "cli/LogPipeline.h"
 #include "decode/LogTextWriter.h"
 #include "ftd2xx.h"
@@ -11,19 +13,28 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace Wirelog::test {
 
-// A START's gap depends on when the reads happened, and a stop stamped 0 shows none.
-inline std::string WithoutGap(const std::string& line) {
-    static const std::regex gap(" \\[Gap from last Stop = -?[0-9]+mS\\]");
-    return line.starts_with("START") ? std::regex_replace(line, gap, "") : line;
+// The log without the " [Gap from last Stop = NmS]" of its STARTs.
+inline std::string WithoutGaps(std::string_view log) {
+    constexpr std::string_view kGap = " [Gap from last Stop = ";
+    std::string out;
+    out.reserve(log.size());
+    for (std::size_t at = 0;;) {
+        const std::size_t gap = log.find(kGap, at);
+        out.append(log.substr(at, gap - at));
+        if (gap == std::string_view::npos)
+            return out;
+        at = log.find(']', gap) + 1;
+    }
 }
 
 class DemoReference {
@@ -42,20 +53,18 @@ public:
     }
     ~DemoReference() { Call<decltype(&FT_Close)>("FT_Close")(handle_); }
 
-    // The next line of the reference log, without its CR LF and with its gap blanked.
-    std::string Next() {
-        std::size_t end;
-        while ((end = text_.find("\r\n", at_)) == std::string::npos)
+    // The next `count` bytes of the reference log.
+    std::string_view Take(std::size_t count) {
+        text_.erase(0, at_);
+        at_ = 0;
+        while (text_.size() < count)
             Pump();
-        std::string line = WithoutGap(text_.substr(at_, end - at_));
-        at_ = end + 2;
-        return line;
+        at_ = count;
+        return std::string_view(text_).substr(0, count);
     }
 
 private:
     void Pump() {
-        text_.erase(0, at_);
-        at_ = 0;
         DWORD got = 0;
         while (got == 0)
             Call<decltype(&FT_Read)>("FT_Read")(handle_, buffer_.data(),
@@ -78,32 +87,36 @@ private:
     std::size_t at_ = 0;
 };
 
-// Compares a capture's log, as it comes in pieces, with the reference, line by line.
+// Compares a capture's log, as it comes in pieces, with the reference, whole lines at a time.
 class LogChecker {
 public:
-    // False at the first line that differs; `mismatch` then tells where.
+    // False once the log has differed from the reference; `mismatch` then shows where.
     bool Feed(std::string_view bytes) {
+        if (!mismatch.empty())
+            return false;
         pending_.append(bytes);
-        std::size_t at = 0;
-        for (std::size_t end; (end = pending_.find("\r\n", at)) != std::string::npos;
-             at = end + 2) {
-            const std::string line = WithoutGap(pending_.substr(at, end - at));
-            const std::string expected = reference_.Next();
-            if (line != expected) {
-                mismatch = "line " + std::to_string(lines) + ": '" + line + "', expected '" +
-                           expected + "'";
-                return false;
-            }
-            ++lines;
-            events += !line.empty();
+        const std::size_t whole = pending_.rfind("\r\n");
+        if (whole == std::string::npos)
+            return true;
+        const std::string log = WithoutGaps(std::string_view(pending_).substr(0, whole + 2));
+        pending_.erase(0, whole + 2);
+        const std::string_view expected = reference_.Take(log.size());
+        if (log != expected) {
+            const std::size_t at = static_cast<std::size_t>(
+                std::mismatch(log.begin(), log.end(), expected.begin()).first - log.begin());
+            mismatch = "after " + std::to_string(events) + " events: '" + log.substr(at, 60) +
+                       "', expected '" + std::string(expected.substr(at, 60)) + "'";
+            return false;
         }
-        pending_.erase(0, at);
+        for (std::size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos;
+             at = end + 2)
+            events += end > at;
         return true;
     }
     // What followed the last whole line: a line cut short (empty when the log ended whole).
     const std::string& Rest() const { return pending_; }
 
-    std::uint64_t lines = 0, events = 0;
+    std::uint64_t events = 0;
     std::string mismatch;
 
 private:
