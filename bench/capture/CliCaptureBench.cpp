@@ -10,8 +10,8 @@
 #include "wirelog_sim.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,11 +93,18 @@ Run Capture(const std::string& sim, double seconds, const fs::path& out) {
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
         return run;
     posix_spawn_file_actions_destroy(&actions);
+    // The child's own high-water mark, read while it runs: a spawned child's ru_maxrss also
+    // counts the parent's pages it shared before exec.
     int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
+    const std::string statusFile = "/proc/" + std::to_string(pid) + "/status";
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        std::ifstream procStatus(statusFile);
+        for (std::string line; std::getline(procStatus, line);)
+            if (line.starts_with("VmHWM:"))
+                run.peakKilobytes = std::strtol(line.c_str() + 6, nullptr, 10);
+        usleep(20'000);
+    }
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.peakKilobytes = usage.ru_maxrss;
     std::ifstream log(out, std::ios::binary);
     std::vector<char> block(1 << 20);
     char previous = '\n';

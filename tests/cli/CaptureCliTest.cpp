@@ -81,6 +81,7 @@ TEST_F(CaptureCli, CaptureNeedsOneUsableModuleAndLibraryAndReportsWhatEndsIt) {
     const std::string two = "hw:off;dev:serial=A;dev:serial=B";
     const std::string missing = (dir / "missing.so").string();
     const std::string partial = WIRELOG_TEST_PARTIAL_ADAPTER; // lacks FT_Open
+    Write("left.log.partial", "kept");
     const struct {
         std::vector<std::string> args;
         std::string sim;
@@ -92,7 +93,11 @@ TEST_F(CaptureCli, CaptureNeedsOneUsableModuleAndLibraryAndReportsWhatEndsIt) {
         {{"capture", "--seconds", "9"}, two, 2, "1 (s/n B)"},
         {{"capture", "--module", "5", "--seconds", "9"}, two, 1, "device index 5"},
         {{"capture", "--module", "1", "--seconds", "0.1"}, two, 0, ""},
-        {{"capture", "--seconds", "9"}, "hw:off;dev:open=fail", 1, "couldn't open"},
+        {{"capture", "-o", (dir / "never.log").string()},
+         "hw:off;dev:open=fail",
+         1,
+         "couldn't open"},
+        {{"capture", "-o", (dir / "left.log").string()}, "demo", 1, "rename or remove it"},
         {{"capture", "--seconds", "-1"}, "demo", 2, "--seconds"},
         {{"capture", "--seconds", "1e10"}, "demo", 2, "at most 1000000000"},
         {{"capture", "--seconds", "0.3"}, "hw:off;dev:status=fail", 0, "no event"},
@@ -116,6 +121,8 @@ TEST_F(CaptureCli, CaptureNeedsOneUsableModuleAndLibraryAndReportsWhatEndsIt) {
         EXPECT_EQ(result.status, row.status) << result.err;
         EXPECT_NE(result.err.find(row.err), std::string::npos) << result.err;
     }
+    EXPECT_EQ(Listing(), std::vector<std::string>{"left.log.partial"}) << "nothing else written";
+    EXPECT_EQ(ReadFile(dir / "left.log.partial"), "kept");
 }
 
 } // namespace
