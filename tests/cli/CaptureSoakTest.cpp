@@ -50,7 +50,7 @@ TEST(CaptureSoak, ASaturatedBusForTenMinutesIsWrittenWholeInBoundedMemory) {
     TakeFiles(dir, checker, true);
     fs::remove_all(dir);
 
-    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "") << "no loss, no overrun";
     EXPECT_TRUE(checker.mismatch.empty()) << checker.mismatch;
     EXPECT_TRUE(checker.Rest().empty());
@@ -58,8 +58,6 @@ TEST(CaptureSoak, ASaturatedBusForTenMinutesIsWrittenWholeInBoundedMemory) {
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
     EXPECT_LT(usage.ru_maxrss, 64 * 1024);
-    std::printf("%llu events, peak resident %ld KiB\n",
-                static_cast<unsigned long long>(checker.events), usage.ru_maxrss);
 }
 
 } // namespace
