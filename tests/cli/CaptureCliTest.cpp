@@ -46,6 +46,11 @@ TEST_F(CaptureCli, CaptureWritesTheLogThatDecodingTheSameStreamGives) {
     ASSERT_EQ(captured.status, 0) << captured.err;
     EXPECT_EQ(WithoutGaps(captured.out), WithoutGaps(decoded.out));
 
+    const auto stamped =
+        RunCli(SimRun({"capture", "--max-events", "2", "--timestamps=utc"}, "demo"));
+    EXPECT_TRUE(std::regex_match(stamped.out,
+                                 std::regex("(20[0-9-]{8}T[0-9:]{8}\\.[0-9]{6}Z [^\r]+\r\n){2}")))
+        << stamped.out;
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         CliRun interrupted = SimRun({"capture"}, "demo");
         interrupted.onFirstOutput = [signal](pid_t pid) { kill(pid, signal); };
@@ -104,9 +109,6 @@ TEST_F(CaptureCli, CaptureNeedsOneUsableModuleAndLibraryAndReportsWhatEndsIt) {
         {{"capture", "--seconds", "30"}, "hw:off;dev:read=fail", 1, "RError!"},
         {{"capture", "-o", (dir / "no/such.log").string()}, "demo", 1, "no/such.log"},
         {{"capture", "--rotate", "1M"}, "demo", 2, "need -o FILE"},
-        {{"capture", "--max-events", "0"}, "demo", 2, "--max-events needs"},
-        {{"capture", "--rotate-every", "5y", "-o", "x"}, "demo", 2, "--rotate-every needs"},
-        {{"capture", "--timestamps=local"}, "demo", 2, "--timestamps takes"},
         {{"capture", "-o", "/dev/null", "--rotate", "5K"}, "demo", 1, "only a file can rotate"},
         {{"list"}, "demo", 2, "missing.so", missing},
         {{"capture"}, "demo", 2, "missing.so", missing},
