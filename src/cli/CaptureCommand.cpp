@@ -57,8 +57,8 @@ constant memory, until it is stopped.
   --seconds S        stop after S seconds (a decimal number, at most 1e9);
                      without it, stop on Ctrl+C (SIGINT), SIGTERM or SIGHUP
   --max-events N     stop after N events
-  --timestamps       start every line with its event's time in seconds since
-                     the capture began (9 decimals) and a blank
+  --timestamps       start every non-empty line with its event's time in
+                     seconds since the capture began (9 decimals) and a blank
   --timestamps=utc   ...with its time as ISO 8601 UTC with microseconds
                      (2026-12-07T15:37:41.123456Z) instead
   -o, --output FILE  write the log to FILE instead of to standard output. It
