@@ -2,12 +2,18 @@
 // wirelog-cli decode of recordings and logic captures, run as the user runs it: a separate
 // process with files and pipes; and the progress meter it shows on a terminal.
 #include "CliProcess.h"
+#include "cli/LogPipeline.h"
 #include "cli/ProgressMeter.h"
+#include "decode/LogTextWriter.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <numeric>
 
 namespace Wirelog::test {
 namespace {
@@ -67,8 +73,26 @@ TEST_F(DecodeCli, RawStreamDecodesLikeOneReadStampedZero) {
     EXPECT_TRUE(Decode({"--raw"}, rawFile).out == expected.out);
 }
 
-// No failure writes to standard output or creates or changes OUT, not even one that comes after
-// the log has begun to be staged; a bad line's own wording is the parser's.
+// Ten times the window's limit: every event is written, and the first 999,999 exactly as a decode
+// that stops there (or never gets further) writes them.
+TEST_F(DecodeCli, WritesTenMillionEventsAndTheFirst999999AsBefore) {
+    const std::string pattern = {0x01, 0x07, '\xA0', 0x09, 0x42, 0x02, 0x05, 0x05}; // 6 events
+    std::string raw;
+    for (int i = 0; i < 1'666'667; ++i) // 10,000,002 events
+        raw += pattern;
+    const fs::path all = Write("all.bin", raw);
+    const auto first = Decode({"--raw", Write("first.bin", raw.substr(0, 1'333'333)).string()});
+    EXPECT_TRUE(Decode({"--raw", "--max-events", "999999", all.string()}).out == first.out);
+    ASSERT_EQ(Decode({"--raw", "-o", (dir / "all.log").string(), all.string()}).status, 0);
+    const std::string log = ReadFile(dir / "all.log");
+    EXPECT_TRUE(log.starts_with(first.out));
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 10'000'002 + 1'666'667)
+        << "every event and each START's empty line";
+}
+
+// No failure creates or changes OUT, not even one that comes after the log has begun to be
+// staged; standard output gets the log as it comes, and a late fault after it. A bad line's own
+// wording is the parser's.
 TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
     const std::string input = Write("in.txt", "0 00 05\n").string();
     std::string text;
@@ -101,8 +125,7 @@ TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
         {{"--glitch-ns", "", sr}, 2, "--glitch-ns needs a whole number"},
         {{"--raw", "--scl", "SCL", sr}, 2, "--raw input is the module's byte stream"},
         {{"--sda", "SDA", WIRELOG_DEMO_FILE}, 2, "not a logic capture"},
-        {{bad}, 2, "bad.txt': line 200001: bad hex byte '0G'"},
-        {{"-o", old, bad}, 2, "line 200001"},
+        {{"-o", old, bad}, 2, "bad.txt': line 200001: bad hex byte '0G'"},
         {{"-o", out, bad}, 2, "line 200001"},
     };
     for (const auto& row : rows) {
@@ -116,11 +139,14 @@ TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
     readerGone.readerGone = true;
     const auto goneRun = RunCli(readerGone);
     EXPECT_EQ(goneRun.status, 1) << goneRun.err;
+    const auto late = Decode({bad});
+    EXPECT_EQ(late.status, 2);
+    EXPECT_EQ(late.out.size(), 200'000 * std::string("*** Bus is now idle ***\r\n").size());
     EXPECT_EQ(ReadFile(old), "kept\r\n");
     EXPECT_EQ(Listing(), (std::vector<std::string>{"bad.txt", "in.txt", "old.log"}));
     const auto help = Decode({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("usage: wirelog-cli decode [--raw] [-o OUT] [INPUT]"),
+    EXPECT_NE(help.out.find("usage: wirelog-cli decode [--raw] [--max-events N] [-o OUT] [INPUT]"),
               std::string::npos);
 }
 
@@ -161,6 +187,42 @@ TEST_F(DecodeCli, OptionsChooseLinesIdleTimeAndFilter) {
     EXPECT_TRUE(Decode({"--glitch-ns", "2000", wii}).out == plain.out);
     ASSERT_NE(plain.out.find("Address"), std::string::npos);
     EXPECT_EQ(Decode({"--glitch-ns", "20000", wii}).out.find("Address"), std::string::npos);
+}
+
+// The command line's pipeline cuts its output into parts for a file rotation.
+// `stream` in reads of `readBytes` through a pipeline; the output in parts, one more per cut.
+std::vector<std::string> DecodeInParts(const std::vector<std::uint8_t>& stream,
+                                       std::size_t readBytes, std::uint64_t cutBytes) {
+    std::vector<std::string> parts(1);
+    cli::LogPipeline pipeline(
+        1000.0, std::make_unique<LogTextWriter>(),
+        [&](std::string_view bytes) { return parts.back().append(bytes), true; });
+    pipeline.CutEvery(cutBytes, [&] { return parts.emplace_back(), true; });
+    for (std::size_t at = 0; at < stream.size(); at += readBytes)
+        pipeline.addRead(0, stream.data() + at, std::min(readBytes, stream.size() - at));
+    EXPECT_TRUE(pipeline.finish());
+    return parts;
+}
+
+// Parts end where a transaction has ended, so each after the first begins with the empty line of
+// its START; a transaction that outgrows twice the size is cut where it stands.
+TEST(LogPipeline, CutsPartsBetweenTransactionsUnlessOneOutgrowsTwiceTheSize) {
+    std::vector<std::uint8_t> stream{0x00, 0x05};
+    for (int transaction = 0; transaction < 40; ++transaction) {
+        stream.insert(stream.end(), {0x01, 0x07, 0xA0});
+        for (int data = 0; data < (transaction == 20 ? 60 : 3); ++data)
+            stream.insert(stream.end(), {0x09, static_cast<std::uint8_t>(data)});
+        stream.push_back(0x02);
+    }
+    const std::vector<std::string> parts = DecodeInParts(stream, 7, 300);
+    EXPECT_TRUE(std::accumulate(parts.begin(), parts.end(), std::string()) ==
+                DecodeInParts(stream, stream.size(), ~0ull)[0]);
+    std::size_t forced = 0;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        EXPECT_TRUE(parts[i].size() >= 300 && parts[i].size() <= 640) << i;
+        forced += i > 0 && !parts[i].starts_with("\r\nSTART (valid)");
+    }
+    EXPECT_EQ(forced, 3u) << "the long transaction's cuts";
 }
 
 TEST(ProgressMeter, ShowsOnATerminalOnlyAfterTwoSeconds) {

@@ -27,7 +27,7 @@ TEST_F(WindowsCli, CaptureRunsForItsTimeOrUntilCtrlC) {
     EXPECT_EQ(result.out.rfind("*** I2C Monitoring activated", 0), 0);
     EXPECT_TRUE(result.out.ends_with("\r\n"));
 
-    // Ctrl+C once the log is being staged; only a handled Ctrl+C stops, commits the file and
+    // Ctrl+C once the log is being written; only a handled Ctrl+C stops, finishes the file and
     // exits with 0 (the default handler would end the program before the commit).
     const fs::path log = dir / L"ctrl c \u00e9.log";
     CliRun interrupted = SimRun({"capture", "-o", Utf8(log)}, "demo");

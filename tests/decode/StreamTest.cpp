@@ -4,6 +4,7 @@
 #include "decode/LogDrain.h"
 #include "decode/LogFile.h"
 #include "decode/LogLines.h"
+#include "decode/LogTextWriter.h"
 #include "decode/ViewTWI.h"
 #include "events/EventBuffer.h"
 
@@ -70,6 +71,29 @@ TEST(LogStore, KeepsLinesAtEveryArenaPositionWritesEachWithCrLfAndReusesItsBlock
         lines.clear();
         expected.clear();
         bytes.clear();
+    }
+}
+
+// The stream writer's line stamps (its lines are the saved log's: the command-line tests).
+TEST(LogTextWriter, StampsSecondsOrUtcInFrontOfEachLine) {
+    const struct {
+        LineStamps stamps;
+        CaptureClock clock;
+        std::int64_t ticks;
+        const char* prefix;
+    } rows[] = {
+        {LineStamps::Seconds, {1'000'000, 0}, 1'500'001, "1.500001000 "},
+        {LineStamps::Seconds, {~0ull, 0}, 9'000'000'000'000'000'000, "0.487890977 "},
+        // A leap day's last microsecond, and the next.
+        {LineStamps::Utc, {1'000'000, 1'709'251'199'999'999}, 0, "2024-02-29T23:59:59.999999Z "},
+        {LineStamps::Utc, {1'000'000, 1'709'251'199'999'999}, 1, "2024-03-01T00:00:00.000000Z "},
+        {LineStamps::Utc, {10, 0}, -1, "1969-12-31T23:59:59.900000Z "},
+    };
+    for (const auto& row : rows) {
+        LogTextWriter writer(row.stamps, row.clock);
+        std::string out;
+        writer.write(TWIevent{2, 0, row.ticks}, out);
+        EXPECT_EQ(out, std::string(row.prefix) + "STOP (*** BUS IS IDLE ***)\r\n");
     }
 }
 
