@@ -4,8 +4,9 @@
 #include "busmonitor/CaptureMonitor.h"
 #include "cli/CaptureDecode.h"
 #include "cli/Commands.h"
-#include "cli/FileNames.h"
 #include "cli/ExitCodes.h"
+#include "cli/FileNames.h"
+#include "cli/LiveDecode.h"
 #include "cli/LogPipeline.h"
 #include "cli/ProgressMeter.h"
 #include "decode/OutputFile.h"
@@ -47,6 +48,8 @@ constexpr std::string_view kHelp =
     R"(usage: wirelog-cli decode [--raw] [-o OUT] [INPUT]
        wirelog-cli decode [--scl CH] [--sda CH] [--idle-us N] [--glitch-ns N]
                           [--format sr|vcd|csv] [-o OUT] CAPTURE
+       wirelog-cli decode --format binary --samplerate RATE [--unitsize N]
+                          --scl CH --sda CH [...] [-o OUT] [SAMPLES]
 
 Turns a recorded capture-module byte stream, or a logic-analyzer capture of an
 I2C bus, into the analyzer's log, byte for byte as the window's Save Log
@@ -77,6 +80,18 @@ sample of the edge that decided it.
   --format F         read INPUT as F (sr, vcd or csv) instead of probing it;
                      needed for a capture on standard input
 
+Raw logic samples (--format binary), as `sigrok-cli -O binary` writes them:
+one unit of N bytes per sample, channel k in bit k, nothing else. They are
+read as they arrive, and on standard output each line is written as soon as
+its event is decided, so a running logic analyzer piped in is a live monitor:
+  sigrok-cli -d fx2lafw --config samplerate=4m --continuous -O binary |
+    wirelog-cli decode --format binary --samplerate 4m --scl 0 --sda 1 -
+Ctrl+C (SIGINT) or SIGTERM ends the input there; lines already written stay
+written even when the input then turns out bad (exit status 2).
+  --samplerate RATE  samples per second, as sigrok writes it (4m, 500k, 1.5M,
+                     8000000); required
+  --unitsize N       bytes per sample (default 1); channels are 0 to 8N-1
+
 Timed read batches (the default input), one read of the module per line:
     <time-stamp> <hex byte> <hex byte> ...
   The time stamp is unsigned decimal microseconds since the capture started
@@ -103,8 +118,9 @@ struct Options {
     bool timestamps = false;
     // Logic captures only.
     std::optional<std::string> scl, sda, format, idleUs, glitchNs;
-    std::optional<std::string> input;  // none or "-": standard input
-    std::optional<std::string> output; // none or "-": standard output
+    std::optional<std::string> sampleRate, unitSize; // raw samples only
+    std::optional<std::string> input;                // none or "-": standard input
+    std::optional<std::string> output;               // none or "-": standard output
 };
 
 void Fail(const std::string& message) {
@@ -129,6 +145,10 @@ std::optional<std::string>* CaptureOption(Options& options, std::string_view nam
         return &options.idleUs;
     if (name == "--glitch-ns")
         return &options.glitchNs;
+    if (name == "--samplerate")
+        return &options.sampleRate;
+    if (name == "--unitsize")
+        return &options.unitSize;
     return nullptr;
 }
 
@@ -139,7 +159,26 @@ bool IsCount(const std::string& text, std::uint64_t& value) {
 }
 
 bool AnyCaptureOption(const Options& options) {
-    return options.scl || options.sda || options.format || options.idleUs || options.glitchNs;
+    return options.scl || options.sda || options.format || options.idleUs || options.glitchNs ||
+           options.sampleRate || options.unitSize;
+}
+
+// Raw samples say nothing of their layout: the rate is required, and only they take one.
+std::optional<std::string> CheckBinaryOptions(const Options& options) {
+    const bool binary = options.format == "binary";
+    if (!binary && (options.sampleRate || options.unitSize))
+        return "--samplerate and --unitsize are for raw samples (--format binary)";
+    if (binary && !options.sampleRate)
+        return "--format binary needs --samplerate (for instance 4m or 500k)";
+    if (options.sampleRate && !ParseSigrokRate(*options.sampleRate))
+        return "--samplerate needs a rate above 0 such as 4m, 500k or 8000000 (got '" +
+               *options.sampleRate + "')";
+    std::uint64_t unit = 0;
+    if (options.unitSize &&
+        (!IsCount(*options.unitSize, unit) || unit == 0 || unit > kMaxBinaryUnitSize))
+        return "--unitsize needs a whole number of bytes from 1 to " +
+               std::to_string(kMaxBinaryUnitSize) + " (got '" + *options.unitSize + "')";
+    return std::nullopt;
 }
 
 std::optional<std::string> CheckCaptureOptions(const Options& options) {
@@ -149,8 +188,10 @@ std::optional<std::string> CheckCaptureOptions(const Options& options) {
     if (options.glitchNs && !IsCount(*options.glitchNs, ignored))
         return "--glitch-ns needs a whole number of nanoseconds (got '" + *options.glitchNs + "')";
     if (options.format && *options.format != "sr" && *options.format != "vcd" &&
-        *options.format != "csv")
-        return "unknown capture format '" + *options.format + "' (sr, vcd or csv)";
+        *options.format != "csv" && *options.format != "binary")
+        return "unknown capture format '" + *options.format + "' (sr, vcd, csv or binary)";
+    if (const auto problem = CheckBinaryOptions(options))
+        return problem;
     if (options.raw && AnyCaptureOption(options))
         return "--raw input is the module's byte stream; --scl, --sda, --idle-us, --glitch-ns "
                "and --format are for logic captures";
@@ -382,12 +423,26 @@ int DecodeCaptureFile(const Options& options) {
         IsCount(*options.idleUs, source.monitor.idleMicroseconds);
     if (options.glitchNs)
         IsCount(*options.glitchNs, source.monitor.glitchNanoseconds);
+    const bool live = source.format == "binary" && options.output.value_or("-") == "-";
+    BinarySource binary;
+    if (source.format == "binary") {
+        binary.layout.sampleRate = ParseSigrokRate(*options.sampleRate).value_or(0);
+        std::uint64_t unit = 1;
+        if (options.unitSize)
+            IsCount(*options.unitSize, unit);
+        binary.layout.unitSize = static_cast<std::size_t>(unit);
+        binary.stopRequested = &LiveStopSignals::Requested;
+    }
     std::unique_ptr<CaptureMonitor> capture;
     try {
-        capture = std::make_unique<CaptureMonitor>(source);
+        capture = std::make_unique<CaptureMonitor>(source, binary);
     } catch (const CaptureError& error) {
         Fail(error.what());
         return kExitUsage;
+    }
+    if (live) {
+        LiveStopSignals signals;
+        return DecodeLiveToStandardOutput(*capture, options.timestamps);
     }
     const std::uint64_t rate = capture->SampleRate();
     return WriteLog(options, static_cast<double>(rate) / 1000.0, rate,

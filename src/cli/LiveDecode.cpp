@@ -1,0 +1,118 @@
+// SPDX-License-Identifier: MIT
+#include "cli/LiveDecode.h"
+
+#include "busmonitor/CaptureMonitor.h"
+#include "cli/ExitCodes.h"
+#include "cli/LogPipeline.h"
+#include "events/EventBuffer.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace Wirelog::cli {
+namespace {
+
+// A signal handler reaches only what static storage holds.
+std::atomic<int> stopSignals{0};
+
+#ifndef _WIN32
+constexpr int kStopSignals[] = {SIGINT, SIGTERM};
+
+extern "C" void OnLiveStopSignal(int signal) {
+    if (stopSignals.fetch_add(1) > 0) {
+        ::signal(signal, SIG_DFL);
+        raise(signal); // delivered as soon as this handler returns
+    }
+}
+
+void RouteStopSignals(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: the read that waits for the analyzer's next samples must return.
+    action.sa_flags = 0;
+    for (const int signal : kStopSignals)
+        sigaction(signal, &action, nullptr);
+}
+#endif
+
+void Complain(const std::string& message) {
+    std::fprintf(stderr, "wirelog-cli decode: %s\n", message.c_str());
+}
+
+} // namespace
+
+// On Windows Ctrl+C ends the program as before: every decided line is already written.
+LiveStopSignals::LiveStopSignals() {
+    stopSignals.store(0);
+#ifndef _WIN32
+    RouteStopSignals(OnLiveStopSignal);
+#endif
+}
+
+LiveStopSignals::~LiveStopSignals() {
+#ifndef _WIN32
+    RouteStopSignals(SIG_DFL);
+#endif
+}
+
+bool LiveStopSignals::Requested() {
+    return stopSignals.load() > 0;
+}
+
+int DecodeLiveToStandardOutput(CaptureMonitor& capture, bool stampLines) {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    int writeError = 0;
+    const std::uint64_t rate = capture.SampleRate();
+    LogPipeline pipeline(static_cast<double>(rate) / 1000.0, [&](std::string_view bytes) {
+        errno = 0;
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size())
+            return true;
+        writeError = errno != 0 ? errno : EIO;
+        return false;
+    });
+    if (stampLines)
+        pipeline.stampLines(rate);
+    std::vector<MonitorEvent> events;
+    try {
+        while (capture.Next(events)) {
+            if (events.empty())
+                continue;
+            for (const MonitorEvent& event : events) {
+                const ModuleBytes module = ToModuleBytes(event);
+                pipeline.frameRead(static_cast<std::int64_t>(event.sample), module.bytes,
+                                   module.count);
+            }
+            // Each block read ends with its lines on their way: the reader is waiting for
+            // more samples only once what they decided has been written.
+            errno = 0;
+            if (!pipeline.drain() || !pipeline.finish() || std::fflush(stdout) != 0) {
+                writeError = writeError != 0 ? writeError : (errno != 0 ? errno : EIO);
+                Complain(std::string("cannot write standard output: ") + std::strerror(writeError));
+                return kExitFailure;
+            }
+        }
+    } catch (const CaptureError& error) {
+        Complain(error.what());
+        return kExitUsage;
+    }
+    if (pipeline.droppedBytes() != 0)
+        Complain("note: the capture is full at " + std::to_string(kEventCapacity) +
+                 " events; later events were not decoded");
+    return kExitOk;
+}
+
+} // namespace Wirelog::cli
