@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Raw logic samples: the two bits wherever they sit in units of any size, samples handed out as
-// they arrive, and streams that are not whole samples refused naming the problem.
+// Raw logic samples: the two bits wherever they sit in units of any size, and streams that are
+// not whole samples refused naming the problem. That samples are handed out as they arrive is
+// the command line's (BinaryDecodeCli).
 #include "busmonitor/BinaryReader.h"
 #include "TestPlatform.h"
 
@@ -10,18 +11,11 @@
 #include <fstream>
 #include <random>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 namespace Wirelog {
 namespace {
 
 namespace fs = std::filesystem;
 using Changes = std::vector<BusLevels>;
-
-const fs::path kScratch = fs::temp_directory_path() / ("wirelog-raw-" + WirelogTest::ProcessId());
 
 Changes ReadAll(CaptureReader& reader) {
     Changes all;
@@ -30,72 +24,60 @@ Changes ReadAll(CaptureReader& reader) {
     return all;
 }
 
-std::string WriteScratch(const std::string& bytes) {
-    fs::create_directories(kScratch);
-    const fs::path path = kScratch / "samples.bin";
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path.string();
+const fs::path kScratch = fs::temp_directory_path() / ("wirelog-raw-" + WirelogTest::ProcessId());
+
+std::string Scratch(const std::string& bytes) {
+    std::ofstream(kScratch, std::ios::binary) << bytes;
+    return kScratch.string();
 }
 
 // A shared capture's changes laid out as samples, the two bits among noise on every other bit,
-// come back as they were, at the sample count the capture has.
+// come back as they were, at the capture's length.
 TEST(BinaryReader, GivesTheChangesOfTheTwoBitsWhereverTheySit) {
-    const std::string vcd =
-        (fs::path(WIRELOG_TEST_DATA) / "braintechnology_usb_lps_powerup.vcd").string();
+    const std::string vcd = WIRELOG_TEST_DATA "/braintechnology_usb_lps_powerup.vcd";
     auto source = OpenCapture(vcd);
     source->SelectChannels(ResolveChannel(source->Info(), "pb2/scl", vcd), 1);
     const Changes expected = ReadAll(*source);
-    const std::uint64_t samples = source->EndSample();
     ASSERT_GT(expected.size(), 250u);
     std::mt19937 noise(7);
     for (const auto& [unit, scl, sda] : {std::tuple{1u, 0u, 1u}, {1u, 7u, 3u}, {3u, 17u, 2u}}) {
         std::string bytes;
-        for (std::uint64_t sample = 0, next = 0; sample < samples; ++sample) {
+        for (std::size_t sample = 0, next = 0; sample < source->EndSample(); ++sample) {
             next += next < expected.size() && expected[next].sample == sample;
             std::string unitBytes(unit, '\0');
             for (char& byte : unitBytes)
                 byte = static_cast<char>(noise());
-            for (const auto& [line, high] :
-                 {std::pair{scl, expected[next - 1].scl}, {sda, expected[next - 1].sda}}) {
-                // Channel k is bit k of a little-endian unit.
-                const char bit = static_cast<char>(1 << line % 8);
-                unitBytes[line / 8] = static_cast<char>(high ? unitBytes[line / 8] | bit
-                                                             : unitBytes[line / 8] & ~bit);
-            }
+            // Channel k is bit k of a little-endian unit.
+            for (const auto& [k, high] :
+                 {std::pair{scl, expected[next - 1].scl}, {sda, expected[next - 1].sda}})
+                unitBytes[k / 8] = static_cast<char>(high ? unitBytes[k / 8] | 1 << k % 8
+                                                          : unitBytes[k / 8] & ~(1 << k % 8));
             bytes += unitBytes;
         }
-        auto reader = OpenBinaryCapture(WriteScratch(bytes), {12'000'000, unit});
+        auto reader = OpenBinaryCapture(Scratch(bytes), {12'000'000, unit});
         reader->SelectChannels(scl, sda);
         EXPECT_TRUE(ReadAll(*reader) == expected) << unit << " bytes, SCL " << scl;
-        EXPECT_EQ(reader->EndSample(), samples);
+        EXPECT_EQ(reader->EndSample(), source->EndSample());
         EXPECT_EQ(reader->Info().channels.size(), unit * 8);
-        EXPECT_DOUBLE_EQ(reader->Progress(), 1.0);
     }
-    fs::remove_all(kScratch);
+    fs::remove(kScratch);
 }
 
 TEST(BinaryReader, RefusesWhatIsNoWholeSamplesAndReadsSigrokRates) {
-    const struct {
-        std::string bytes;
-        BinaryLayout layout;
-        const char* problem;
-    } cases[] = {
-        {"\1\2\3\4\5", {1000, 2}, "ends inside a sample: its 5 bytes are no whole number"},
-        {"", {1000, 1}, "holds no samples"},
-        {"\1", {0, 1}, "raw samples need a sample rate"},
-        {"\1", {1000, 0}, "a unit of 0 bytes is out of range"},
-    };
-    for (const auto& c : cases) {
-        const std::string path = WriteScratch(c.bytes);
+    for (const auto& [bytes, layout, problem] :
+         {std::tuple{"\1\2\3\4\5", BinaryLayout{1000, 2}, "ends inside a sample: its 5 bytes"},
+          {"", {1000, 1}, "holds no samples"},
+          {"\1", {0, 1}, "raw samples need a sample rate"},
+          {"\1", {1000, 0}, "a unit of 0 bytes is out of range"}}) {
+        const std::string path = Scratch(bytes);
         try {
-            auto reader = OpenBinaryCapture(path, c.layout);
-            ReadAll(*reader);
-            ADD_FAILURE() << "no error, expected " << c.problem;
+            ReadAll(*OpenBinaryCapture(path, layout));
+            ADD_FAILURE() << "no error, expected " << problem;
         } catch (const CaptureError& error) {
-            EXPECT_EQ(std::string(error.what()).find(path + ": " + c.problem), 0u) << error.what();
+            EXPECT_EQ(std::string(error.what()).find(path + ": " + problem), 0u) << error.what();
         }
     }
-    fs::remove_all(kScratch);
+    fs::remove(kScratch);
     for (const auto& [text, rate] : {std::pair{"4m", 4'000'000ull},
                                      {"500k", 500'000ull},
                                      {"1.5M", 1'500'000ull},
@@ -106,30 +88,6 @@ TEST(BinaryReader, RefusesWhatIsNoWholeSamplesAndReadsSigrokRates) {
     for (const char* bad : {"0", "0m", "4x", "m", "", "1.5"})
         EXPECT_FALSE(ParseSigrokRate(bad)) << bad;
 }
-
-#ifndef _WIN32
-// Samples that have arrived are handed out without waiting for more: with the pipe made
-// non-blocking, a reader that asked again before returning would fail instead of waiting.
-TEST(BinaryReader, HandsOutWhatHasArrivedWithoutWaitingForMore) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const int savedInput = dup(0);
-    dup2(fds[0], 0);
-    fcntl(0, F_SETFL, O_NONBLOCK);
-    bool stop = false;
-    auto reader = OpenBinaryCapture("-", {1000, 1}, [&] { return stop; });
-    ASSERT_EQ(write(fds[1], "\3\3\1\0", 4), 4);
-    Changes block;
-    EXPECT_TRUE(reader->Read(block));
-    EXPECT_TRUE(block == (Changes{{0, true, true}, {2, true, false}, {3, false, false}}));
-    EXPECT_EQ(reader->SettledSample(), 4u);
-    stop = true; // a stop asked for ends the input before the next read
-    EXPECT_FALSE(reader->Read(block));
-    dup2(savedInput, 0);
-    for (const int fd : {savedInput, fds[0], fds[1]})
-        close(fd);
-}
-#endif
 
 } // namespace
 } // namespace Wirelog
