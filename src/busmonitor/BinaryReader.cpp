@@ -100,6 +100,9 @@ public:
         for (std::size_t channel = 0; channel < unit_ * 8; ++channel)
             info_.channels.push_back(std::to_string(channel));
         buffer_.resize(kReadBytes - kReadBytes % unit_ + unit_);
+        // A file's length tells at once what a stream tells at its end.
+        if (input_.Size() % unit_ != 0)
+            FailUnfinishedSample(input_.Size());
     }
 
     const CaptureInfo& Info() const override { return info_; }
@@ -153,12 +156,16 @@ private:
     bool End(bool checked) {
         ended_ = true;
         if (checked && carried_ != 0)
-            Fail(path_, "ends inside a sample: its " + std::to_string(bytes_) +
-                            " bytes are no whole number of " + std::to_string(unit_) +
-                            "-byte samples (is the unit size right?)");
+            FailUnfinishedSample(bytes_);
         if (checked && samples_ == 0)
             Fail(path_, "holds no samples");
         return false;
+    }
+
+    [[noreturn]] void FailUnfinishedSample(std::uint64_t bytes) const {
+        Fail(path_, "ends inside a sample: its " + std::to_string(bytes) +
+                        " bytes are no whole number of " + std::to_string(unit_) +
+                        "-byte samples (is the unit size right?)");
     }
 
     std::string path_;
