@@ -105,6 +105,7 @@ TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
         {{"--format=binary", "--samplerate=1m", "--unitsize=3", "--scl=0", "--sda=1", input},
          2,
          "in.txt: ends inside a sample: its 8 bytes are no whole number of 3-byte samples"},
+        {{"--format=binary", "--samplerate=1m", "--scl=0", "--sda=1"}, 2, "input: holds no samp"},
         {{"--format=binary", "--scl=0", "--sda=1"}, 2, "needs --samplerate"},
         {{"--samplerate=4m", sr}, 2, "--samplerate and --unitsize are for raw samples"},
         {{bad}, 2, "bad.txt': line 200001: bad hex byte '0G'"},
