@@ -18,6 +18,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace Wirelog::cli {
@@ -46,6 +48,27 @@ void RouteStopSignals(void (*handler)(int)) {
         sigaction(signal, &action, nullptr);
 }
 #endif
+
+// Standard output written directly, going on after a stop signal interrupted a write to a full
+// pipe: the log up to the stop is still wanted.
+bool WriteOut(std::string_view bytes, int& error) {
+    while (!bytes.empty()) {
+        errno = 0;
+#ifdef _WIN32
+        const long done = _write(1, bytes.data(), static_cast<unsigned>(bytes.size()));
+#else
+        const long done = static_cast<long>(write(1, bytes.data(), bytes.size()));
+#endif
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0) {
+            error = errno != 0 ? errno : EIO;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(done));
+    }
+    return true;
+}
 
 void Complain(const std::string& message) {
     std::fprintf(stderr, "wirelog-cli decode: %s\n", message.c_str());
@@ -77,13 +100,8 @@ int DecodeLiveToStandardOutput(CaptureMonitor& capture, bool stampLines) {
 #endif
     int writeError = 0;
     const std::uint64_t rate = capture.SampleRate();
-    LogPipeline pipeline(static_cast<double>(rate) / 1000.0, [&](std::string_view bytes) {
-        errno = 0;
-        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size())
-            return true;
-        writeError = errno != 0 ? errno : EIO;
-        return false;
-    });
+    LogPipeline pipeline(static_cast<double>(rate) / 1000.0,
+                         [&](std::string_view bytes) { return WriteOut(bytes, writeError); });
     if (stampLines)
         pipeline.stampLines(rate);
     std::vector<MonitorEvent> events;
@@ -96,11 +114,9 @@ int DecodeLiveToStandardOutput(CaptureMonitor& capture, bool stampLines) {
                 pipeline.frameRead(static_cast<std::int64_t>(event.sample), module.bytes,
                                    module.count);
             }
-            // Each block read ends with its lines on their way: the reader is waiting for
-            // more samples only once what they decided has been written.
-            errno = 0;
-            if (!pipeline.drain() || !pipeline.finish() || std::fflush(stdout) != 0) {
-                writeError = writeError != 0 ? writeError : (errno != 0 ? errno : EIO);
+            // Each block read ends with its lines written: the reader waits for more samples
+            // only once what they decided is out.
+            if (!pipeline.drain() || !pipeline.finish()) {
                 Complain(std::string("cannot write standard output: ") + std::strerror(writeError));
                 return kExitFailure;
             }
