@@ -4,7 +4,6 @@
 #include "busmonitor/CaptureMonitor.h"
 #include "cli/ExitCodes.h"
 #include "cli/LogPipeline.h"
-#include "events/EventBuffer.h"
 
 #include <atomic>
 #include <cerrno>
@@ -94,19 +93,20 @@ bool LiveStopSignals::Requested() {
     return stopSignals.load() > 0;
 }
 
-int DecodeLiveToStandardOutput(CaptureMonitor& capture, bool stampLines) {
+int DecodeLiveToStandardOutput(CaptureMonitor& capture, WriterOptions writing,
+                               std::uint64_t maxEvents) {
 #ifdef _WIN32
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     int writeError = 0;
     const std::uint64_t rate = capture.SampleRate();
-    LogPipeline pipeline(static_cast<double>(rate) / 1000.0,
+    writing.clock.ticksPerSecond = rate;
+    LogPipeline pipeline(static_cast<double>(rate) / 1000.0, MakeEventWriter(kLogFormat, writing),
                          [&](std::string_view bytes) { return WriteOut(bytes, writeError); });
-    if (stampLines)
-        pipeline.stampLines(rate);
+    pipeline.LimitEvents(maxEvents);
     std::vector<MonitorEvent> events;
     try {
-        while (capture.Next(events)) {
+        while (!pipeline.reached() && capture.Next(events)) {
             if (events.empty())
                 continue;
             for (const MonitorEvent& event : events) {
@@ -116,7 +116,7 @@ int DecodeLiveToStandardOutput(CaptureMonitor& capture, bool stampLines) {
             }
             // Each block read ends with its lines written: the reader waits for more samples
             // only once what they decided is out.
-            if (!pipeline.drain() || !pipeline.finish()) {
+            if (!pipeline.flush()) {
                 Complain(std::string("cannot write standard output: ") + std::strerror(writeError));
                 return kExitFailure;
             }
@@ -125,9 +125,13 @@ int DecodeLiveToStandardOutput(CaptureMonitor& capture, bool stampLines) {
         Complain(error.what());
         return kExitUsage;
     }
-    if (pipeline.droppedBytes() != 0)
-        Complain("note: the capture is full at " + std::to_string(kEventCapacity) +
-                 " events; later events were not decoded");
+    if (!pipeline.finish()) {
+        Complain(std::string("cannot write standard output: ") + std::strerror(writeError));
+        return kExitFailure;
+    }
+    if (pipeline.reached())
+        Complain("note: stopped after " + std::to_string(pipeline.eventsWritten()) +
+                 " events (--max-events); the rest of the input was not decoded");
     return kExitOk;
 }
 

@@ -3,7 +3,9 @@
 // decode of a capture read as it arrives (raw samples piped from a running logic analyzer):
 // each line goes to standard output as soon as its event is decided, and the first Ctrl+C
 // (SIGINT, or SIGTERM) ends the input where it is instead of the program.
-#include <functional>
+#include "cli/OutputFormats.h"
+
+#include <cstdint>
 
 namespace Wirelog {
 class CaptureMonitor;
@@ -24,8 +26,10 @@ public:
     static bool Requested();
 };
 
-// Decodes the whole stream to standard output, flushing after every block read, and returns
-// wirelog-cli's exit status. `stampLines`: each line starts with its time (--timestamps).
-int DecodeLiveToStandardOutput(CaptureMonitor& capture, bool stampLines);
+// Decodes the whole stream (or its first `maxEvents` events, 0: all) to standard output in the
+// log's format, every block's lines written before the next block is read, and returns
+// wirelog-cli's exit status. The writer's clock is the capture's sample rate.
+int DecodeLiveToStandardOutput(CaptureMonitor& capture, WriterOptions writing,
+                               std::uint64_t maxEvents);
 
 } // namespace Wirelog::cli
