@@ -139,6 +139,8 @@ std::vector<double> Latencies(const std::string& samples, const std::string& log
             continue;
         const std::uint64_t ns = std::stoull(log.substr(line, 11).erase(1, 1));
         const std::size_t upTo = (ns * rate + 999'999'999) / 1'000'000'000 + 1;
+        if (upTo > samples.size())
+            break;
         if (upTo > written)
             written += static_cast<std::size_t>(write(in[1], &samples[written], upTo - written));
         const auto start = Clock::now();
@@ -222,8 +224,9 @@ int main(int argc, char** argv) {
     const std::string log = ReadAll(logPipe[0]);
     close(logPipe[0]);
     waitpid(pid, nullptr, 0);
-    std::ifstream rawFile(raw, std::ios::binary);
-    const std::string samples((std::istreambuf_iterator<char>(rawFile)), {});
+    // The first lines need only the start of the samples.
+    std::string samples(std::min<std::uintmax_t>(fs::file_size(raw), 64 << 20), '\0');
+    std::ifstream(raw, std::ios::binary).read(samples.data(), static_cast<long>(samples.size()));
     std::vector<double> ms = Latencies(samples, log, 8'000'000, lines);
     std::sort(ms.begin(), ms.end());
     if (ms.empty()) {
