@@ -79,8 +79,9 @@ sample of the edge that decided it.
                      bus the monitor waits for at the start (default 100)
   --glitch-ns N      a level counts only once it has held N nanoseconds
                      (default 0: every change counts)
-  --format F         read INPUT as F (sr, vcd or csv) instead of probing it;
-                     needed for a capture on standard input
+  --format F         read INPUT as F (sr, vcd or csv, or binary: below)
+                     instead of probing it; needed for a capture on standard
+                     input
 
 Raw logic samples (--format binary), as `sigrok-cli -O binary` writes them:
 one unit of N bytes per sample, channel k in bit k, nothing else. They are
