@@ -6,6 +6,7 @@
 #include "cli/Commands.h"
 #include "cli/ExitCodes.h"
 #include "cli/FileNames.h"
+#include "cli/LiveDecode.h"
 #include "cli/LogPipeline.h"
 #include "cli/OutputFormats.h"
 #include "cli/ProgressMeter.h"
@@ -48,6 +49,8 @@ constexpr std::string_view kHelp =
     R"(usage: wirelog-cli decode [--raw] [--max-events N] [-o OUT] [INPUT]
        wirelog-cli decode [--scl CH] [--sda CH] [--idle-us N] [--glitch-ns N]
                           [--format sr|vcd|csv] [-o OUT] CAPTURE
+       wirelog-cli decode --format binary --samplerate RATE [--unitsize N]
+                          --scl CH --sda CH [...] [-o OUT] [SAMPLES]
 
 Turns a recorded capture-module byte stream, or a logic-analyzer capture of an
 I2C bus, into the analyzer's log, byte for byte as the window's Save Log
@@ -76,8 +79,21 @@ sample of the edge that decided it.
                      bus the monitor waits for at the start (default 100)
   --glitch-ns N      a level counts only once it has held N nanoseconds
                      (default 0: every change counts)
-  --format F         read INPUT as F (sr, vcd or csv) instead of probing it;
-                     needed for a capture on standard input
+  --format F         read INPUT as F (sr, vcd or csv, or binary: below)
+                     instead of probing it; needed for a capture on standard
+                     input
+
+Raw logic samples (--format binary), as `sigrok-cli -O binary` writes them:
+one unit of N bytes per sample, channel k in bit k, nothing else. They are
+read as they arrive, and on standard output each line is written as soon as
+its event is decided, so a running logic analyzer piped in is a live monitor:
+  sigrok-cli -d fx2lafw --config samplerate=4m --continuous -O binary |
+    wirelog-cli decode --format binary --samplerate 4m --scl 0 --sda 1 -
+Ctrl+C (SIGINT) or SIGTERM ends the input there; lines already written stay
+written even when the input then turns out bad (exit status 2).
+  --samplerate RATE  samples per second, as sigrok writes it (4m, 500k, 1.5M,
+                     8000000); required
+  --unitsize N       bytes per sample (default 1); channels are 0 to 8N-1
 
 Timed read batches (the default input), one read of the module per line:
     <time-stamp> <hex byte> <hex byte> ...
@@ -107,8 +123,9 @@ struct Options {
     std::uint64_t maxEvents = 0; // 0: no limit
     // Logic captures only.
     std::optional<std::string> scl, sda, format, idleUs, glitchNs;
-    std::optional<std::string> input;  // none or "-": standard input
-    std::optional<std::string> output; // none or "-": standard output
+    std::optional<std::string> sampleRate, unitSize; // raw samples only
+    std::optional<std::string> input;                // none or "-": standard input
+    std::optional<std::string> output;               // none or "-": standard output
 };
 
 void Fail(const std::string& message) {
@@ -133,6 +150,10 @@ std::optional<std::string>* CaptureOption(Options& options, std::string_view nam
         return &options.idleUs;
     if (name == "--glitch-ns")
         return &options.glitchNs;
+    if (name == "--samplerate")
+        return &options.sampleRate;
+    if (name == "--unitsize")
+        return &options.unitSize;
     return nullptr;
 }
 
@@ -143,7 +164,26 @@ bool IsCount(const std::string& text, std::uint64_t& value) {
 }
 
 bool AnyCaptureOption(const Options& options) {
-    return options.scl || options.sda || options.format || options.idleUs || options.glitchNs;
+    return options.scl || options.sda || options.format || options.idleUs || options.glitchNs ||
+           options.sampleRate || options.unitSize;
+}
+
+// Raw samples say nothing of their layout: the rate is required, and only they take one.
+std::optional<std::string> CheckBinaryOptions(const Options& options) {
+    const bool binary = options.format == "binary";
+    if (!binary && (options.sampleRate || options.unitSize))
+        return "--samplerate and --unitsize are for raw samples (--format binary)";
+    if (binary && !options.sampleRate)
+        return "--format binary needs --samplerate (for instance 4m or 500k)";
+    if (options.sampleRate && !ParseSigrokRate(*options.sampleRate))
+        return "--samplerate needs a rate above 0 such as 4m, 500k or 8000000 (got '" +
+               *options.sampleRate + "')";
+    std::uint64_t unit = 0;
+    if (options.unitSize &&
+        (!IsCount(*options.unitSize, unit) || unit == 0 || unit > kMaxBinaryUnitSize))
+        return "--unitsize needs a whole number of bytes from 1 to " +
+               std::to_string(kMaxBinaryUnitSize) + " (got '" + *options.unitSize + "')";
+    return std::nullopt;
 }
 
 std::optional<std::string> CheckCaptureOptions(const Options& options) {
@@ -153,8 +193,10 @@ std::optional<std::string> CheckCaptureOptions(const Options& options) {
     if (options.glitchNs && !IsCount(*options.glitchNs, ignored))
         return "--glitch-ns needs a whole number of nanoseconds (got '" + *options.glitchNs + "')";
     if (options.format && *options.format != "sr" && *options.format != "vcd" &&
-        *options.format != "csv")
-        return "unknown capture format '" + *options.format + "' (sr, vcd or csv)";
+        *options.format != "csv" && *options.format != "binary")
+        return "unknown capture format '" + *options.format + "' (sr, vcd, csv or binary)";
+    if (const auto problem = CheckBinaryOptions(options))
+        return problem;
     if (options.raw && AnyCaptureOption(options))
         return "--raw input is the module's byte stream; --scl, --sda, --idle-us, --glitch-ns "
                "and --format are for logic captures";
@@ -431,12 +473,28 @@ int DecodeCaptureFile(const Options& options) {
         IsCount(*options.idleUs, source.monitor.idleMicroseconds);
     if (options.glitchNs)
         IsCount(*options.glitchNs, source.monitor.glitchNanoseconds);
+    const bool live = source.format == "binary" && options.output.value_or("-") == "-";
+    BinarySource binary;
+    if (source.format == "binary") {
+        binary.layout.sampleRate = ParseSigrokRate(*options.sampleRate).value_or(0);
+        std::uint64_t unit = 1;
+        if (options.unitSize)
+            IsCount(*options.unitSize, unit);
+        binary.layout.unitSize = static_cast<std::size_t>(unit);
+        binary.stopRequested = &LiveStopSignals::Requested;
+    }
     std::unique_ptr<CaptureMonitor> capture;
     try {
-        capture = std::make_unique<CaptureMonitor>(source);
+        capture = std::make_unique<CaptureMonitor>(source, binary);
     } catch (const CaptureError& error) {
         Fail(error.what());
         return kExitUsage;
+    }
+    if (live) {
+        LiveStopSignals signals;
+        WriterOptions writing;
+        writing.stamps = options.timestamps ? LineStamps::Seconds : LineStamps::None;
+        return DecodeLiveToStandardOutput(*capture, writing, options.maxEvents);
     }
     const std::uint64_t rate = capture->SampleRate();
     return WriteLog(options, static_cast<double>(rate) / 1000.0, rate,

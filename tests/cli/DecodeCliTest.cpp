@@ -125,6 +125,13 @@ TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
         {{"--glitch-ns", "", sr}, 2, "--glitch-ns needs a whole number"},
         {{"--raw", "--scl", "SCL", sr}, 2, "--raw input is the module's byte stream"},
         {{"--sda", "SDA", WIRELOG_DEMO_FILE}, 2, "not a logic capture"},
+        {{"--format=binary", "--samplerate=1m", "--scl=8", "--sda=1"}, 2, "has no channel '8'"},
+        {{"--format=binary", "--samplerate=1m", "--unitsize=3", "--scl=0", "--sda=1", input},
+         2,
+         "in.txt: ends inside a sample: its 8 bytes are no whole number of 3-byte samples"},
+        {{"--format=binary", "--samplerate=1m", "--scl=0", "--sda=1"}, 2, "input: holds no samp"},
+        {{"--format=binary", "--scl=0", "--sda=1"}, 2, "needs --samplerate"},
+        {{"--samplerate=4m", sr}, 2, "--samplerate and --unitsize are for raw samples"},
         {{"-o", old, bad}, 2, "bad.txt': line 200001: bad hex byte '0G'"},
         {{"-o", out, bad}, 2, "line 200001"},
     };
