@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace Wirelog::CaptureFormats {
 
@@ -48,18 +49,42 @@ protected:
         return static_cast<std::size_t>(got);
     }
 
+    void CheckSize(std::uint64_t produced, std::optional<std::uint64_t> expected) const {
+        if (expected && produced != *expected) {
+            Fail("is corrupt: it inflates to " + std::to_string(produced) + " bytes, not " +
+                 std::to_string(*expected));
+        }
+    }
+
 private:
     std::string path_;
     std::string name_;
     ZipEntry file_;
 };
 
-// zlib inflates, libzip checks the CRC-32.
+// zlib inflates, libzip checks the CRC-32; the size is checked here, as ISA-L's is.
 class ZlibEntry final : public EntryBase {
 public:
     ZlibEntry(zip_t* archive, zip_uint64_t index, const std::string& path)
-        : EntryBase(archive, index, path, 0) {}
-    std::size_t Read(unsigned char* out, std::size_t size) override { return ReadFile(out, size); }
+        : EntryBase(archive, index, path, 0) {
+        zip_stat_t stat;
+        if (zip_stat_index(archive, index, 0, &stat) == 0 && (stat.valid & ZIP_STAT_SIZE) != 0) {
+            size_ = stat.size;
+        }
+    }
+
+    std::size_t Read(unsigned char* out, std::size_t size) override {
+        const std::size_t got = ReadFile(out, size);
+        produced_ += got;
+        if (got == 0 && size != 0) {
+            CheckSize(produced_, size_);
+        }
+        return got;
+    }
+
+private:
+    std::optional<std::uint64_t> size_;
+    std::uint64_t produced_ = 0;
 };
 
 #ifdef WIRELOG_HAVE_ISAL
@@ -129,10 +154,7 @@ private:
 
     void Finish() {
         over_ = true;
-        if (produced_ != size_) {
-            Fail("is corrupt: it inflates to " + std::to_string(produced_) + " bytes, not " +
-                 std::to_string(size_));
-        }
+        CheckSize(produced_, size_);
         if ((stored_ ? storedCrc_ : state_->crc) != crc_) {
             Fail("is corrupt: CRC error");
         }
