@@ -102,10 +102,6 @@ Options Parse(int argc, char** argv) {
     return options;
 }
 
-void Verdict(const char* goal, bool met) {
-    std::printf("  %-52s %s\n", goal, met ? "met" : "NOT MET");
-}
-
 struct Figure {
     double cpu = 1e30;
     double wall = 0;
