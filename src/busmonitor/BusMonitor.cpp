@@ -50,6 +50,18 @@ public:
         }
     }
 
+    // Passes on what has lasted long enough by `now`; returns the sample from which the
+    // accepted levels are still open (a pending change may yet be accepted back to it).
+    std::uint64_t Advance(std::uint64_t now, std::vector<BusLevels>& out) {
+        out.clear();
+        Release(now, out);
+        std::uint64_t open = now;
+        for (const Pending* pending : {&scl_, &sda_})
+            if (pending->active && pending->sample < open)
+                open = pending->sample;
+        return open;
+    }
+
     // A level still standing when the capture ends was never contradicted: it counts.
     void Finish(std::vector<BusLevels>& out) {
         out.clear();
@@ -119,6 +131,15 @@ void BusMonitor::Feed(std::span<const BusLevels> changes, std::vector<MonitorEve
     } else {
         Classify(changes, out);
     }
+}
+
+void BusMonitor::Advance(std::uint64_t settled, std::vector<MonitorEvent>& out) {
+    if (filter_) {
+        settled = filter_->Advance(settled, filtered_);
+        Classify(filtered_, out);
+    }
+    if (started_)
+        CheckIdleTime(settled, out);
 }
 
 void BusMonitor::Finish(std::uint64_t endSample, std::vector<MonitorEvent>& out) {
@@ -199,7 +220,8 @@ inline void BusMonitor::Step(const BusLevels& change, std::vector<MonitorEvent>&
 }
 
 void BusMonitor::CheckIdleTime(std::uint64_t now, std::vector<MonitorEvent>& out) {
-    if (phase_ != Phase::Waiting || !scl_ || !sda_ || now - highSince_ < idleSamples_)
+    if (phase_ != Phase::Waiting || !scl_ || !sda_ || now < highSince_ ||
+        now - highSince_ < idleSamples_)
         return;
     out.push_back({highSince_ + idleSamples_, TWI_BUS_IDLE, 0});
     phase_ = Phase::Idle;

@@ -44,6 +44,11 @@ public:
     // levels at the capture's start) and appends the events they decide to `out`.
     void Feed(std::span<const BusLevels> changes, std::vector<MonitorEvent>& out);
 
+    // Every level before `settled` has been fed: the events that time alone decides by then (the
+    // idle time reached, a level the glitch filter has held long enough) are reported now, not
+    // at the next change. A live stream calls it between blocks; it changes no event or stamp.
+    void Advance(std::uint64_t settled, std::vector<MonitorEvent>& out);
+
     // The capture ends just before `endSample`: an idle time reached by then is reported, and a
     // level the glitch filter still holds back is passed on.
     void Finish(std::uint64_t endSample, std::vector<MonitorEvent>& out);

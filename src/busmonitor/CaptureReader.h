@@ -48,13 +48,19 @@ public:
     // Replaces `out` with the next level changes, in increasing sample order. The first entry
     // of the first block gives the levels at sample 0; every later entry differs from the one
     // before it in SCL or SDA. Returns false once the capture is exhausted (and `out` is then
-    // empty); while it returns true, `out` holds at least one change. Throws CaptureError for a
-    // truncated or corrupt file. Without SelectChannels, channels 0 and 1 are read.
+    // empty); while it returns true, `out` holds at least one change, but for a stream read as it
+    // arrives, where a block of samples that changed nothing leaves it empty. Throws CaptureError
+    // for a truncated or corrupt file. Without SelectChannels, channels 0 and 1 are read.
     virtual bool Read(std::vector<BusLevels>& out) = 0;
 
     // The sample just past the last one read so far: the capture's length once Read returned
     // false.
     virtual std::uint64_t EndSample() const = 0;
+
+    // Every level before this sample has been handed out, so the monitor may let time alone
+    // decide events up to it. 0 from readers that hold a change back until a later one shows
+    // it final; a stream read as it arrives says how far it has got.
+    virtual std::uint64_t SettledSample() const { return 0; }
 
     // How far the reader has got, 0 to 1, for a progress display.
     virtual double Progress() const = 0;

@@ -4,12 +4,14 @@
 #include "busmonitor/CaptureMonitor.h"
 #include "cli/CaptureDecode.h"
 #include "cli/Commands.h"
-#include "cli/FileNames.h"
 #include "cli/ExitCodes.h"
+#include "cli/FileNames.h"
+#include "cli/LiveDecode.h"
 #include "cli/LogPipeline.h"
+#include "cli/OutputFormats.h"
 #include "cli/ProgressMeter.h"
+#include "cli/RigOptions.h"
 #include "decode/OutputFile.h"
-#include "events/EventBuffer.h"
 
 #include <cerrno>
 #include <charconv>
@@ -44,9 +46,11 @@ constexpr std::uint64_t kMicrosecondTicksPerSecond = 1'000'000;
 constexpr std::size_t kSniffBytes = 4096;
 
 constexpr std::string_view kHelp =
-    R"(usage: wirelog-cli decode [--raw] [-o OUT] [INPUT]
+    R"(usage: wirelog-cli decode [--raw] [--max-events N] [-o OUT] [INPUT]
        wirelog-cli decode [--scl CH] [--sda CH] [--idle-us N] [--glitch-ns N]
                           [--format sr|vcd|csv] [-o OUT] CAPTURE
+       wirelog-cli decode --format binary --samplerate RATE [--unitsize N]
+                          --scl CH --sda CH [...] [-o OUT] [SAMPLES]
 
 Turns a recorded capture-module byte stream, or a logic-analyzer capture of an
 I2C bus, into the analyzer's log, byte for byte as the window's Save Log
@@ -57,6 +61,7 @@ before each event that begins a transaction.
   -o, --output OUT   write the log to OUT instead of standard output. OUT is
                      replaced only once the whole input has decoded (the log
                      goes to a temporary file beside OUT, then takes its name)
+  --max-events N     stop after N events (default: no limit)
   --raw              INPUT is the module's raw byte stream rather than timed
                      read batches; it is cut into reads of at most 32764
                      bytes, all stamped 0, so no START shows a gap
@@ -77,6 +82,18 @@ sample of the edge that decided it.
   --format F         read INPUT as F (sr, vcd or csv) instead of probing it;
                      needed for a capture on standard input
 
+Raw logic samples (--format binary), as `sigrok-cli -O binary` writes them:
+one unit of N bytes per sample, channel k in bit k, nothing else. They are
+read as they arrive, and on standard output each line is written as soon as
+its event is decided, so a running logic analyzer piped in is a live monitor:
+  sigrok-cli -d fx2lafw --config samplerate=4m --continuous -O binary |
+    wirelog-cli decode --format binary --samplerate 4m --scl 0 --sda 1 -
+Ctrl+C (SIGINT) or SIGTERM ends the input there; lines already written stay
+written even when the input then turns out bad (exit status 2).
+  --samplerate RATE  samples per second, as sigrok writes it (4m, 500k, 1.5M,
+                     8000000); required
+  --unitsize N       bytes per sample (default 1); channels are 0 to 8N-1
+
 Timed read batches (the default input), one read of the module per line:
     <time-stamp> <hex byte> <hex byte> ...
   The time stamp is unsigned decimal microseconds since the capture started
@@ -87,24 +104,27 @@ Timed read batches (the default input), one read of the module per line:
     0 00 05
     1520 01 07 A0 09 1B 02
 
-A capture holds at most 999,999 events; as in the window, later events are
-neither stored nor shown (a note on standard error says how much was left out).
+There is no event limit (the window's 999,999 is its own): the log is written
+as the input is decoded, in constant memory, whatever its length.
 
 Exit status: 0 on success; 1 when the log cannot be written (OUT or standard
 output); 2 on bad usage, bad input (the message names the file or line and what
 is wrong), an unreadable INPUT or a capture file that cannot be decoded. On
-failure nothing is written to standard output and OUT is neither created nor
-changed.
+failure OUT is neither created nor changed. Standard output gets the log as it
+is decoded: a fault found late (a bad line near the end, a corrupt capture) is
+reported, with its status, after the lines already written.
 )";
 
 struct Options {
     bool raw = false;
     bool help = false;
     bool timestamps = false;
+    std::uint64_t maxEvents = 0; // 0: no limit
     // Logic captures only.
     std::optional<std::string> scl, sda, format, idleUs, glitchNs;
-    std::optional<std::string> input;  // none or "-": standard input
-    std::optional<std::string> output; // none or "-": standard output
+    std::optional<std::string> sampleRate, unitSize; // raw samples only
+    std::optional<std::string> input;                // none or "-": standard input
+    std::optional<std::string> output;               // none or "-": standard output
 };
 
 void Fail(const std::string& message) {
@@ -129,6 +149,10 @@ std::optional<std::string>* CaptureOption(Options& options, std::string_view nam
         return &options.idleUs;
     if (name == "--glitch-ns")
         return &options.glitchNs;
+    if (name == "--samplerate")
+        return &options.sampleRate;
+    if (name == "--unitsize")
+        return &options.unitSize;
     return nullptr;
 }
 
@@ -139,7 +163,26 @@ bool IsCount(const std::string& text, std::uint64_t& value) {
 }
 
 bool AnyCaptureOption(const Options& options) {
-    return options.scl || options.sda || options.format || options.idleUs || options.glitchNs;
+    return options.scl || options.sda || options.format || options.idleUs || options.glitchNs ||
+           options.sampleRate || options.unitSize;
+}
+
+// Raw samples say nothing of their layout: the rate is required, and only they take one.
+std::optional<std::string> CheckBinaryOptions(const Options& options) {
+    const bool binary = options.format == "binary";
+    if (!binary && (options.sampleRate || options.unitSize))
+        return "--samplerate and --unitsize are for raw samples (--format binary)";
+    if (binary && !options.sampleRate)
+        return "--format binary needs --samplerate (for instance 4m or 500k)";
+    if (options.sampleRate && !ParseSigrokRate(*options.sampleRate))
+        return "--samplerate needs a rate above 0 such as 4m, 500k or 8000000 (got '" +
+               *options.sampleRate + "')";
+    std::uint64_t unit = 0;
+    if (options.unitSize &&
+        (!IsCount(*options.unitSize, unit) || unit == 0 || unit > kMaxBinaryUnitSize))
+        return "--unitsize needs a whole number of bytes from 1 to " +
+               std::to_string(kMaxBinaryUnitSize) + " (got '" + *options.unitSize + "')";
+    return std::nullopt;
 }
 
 std::optional<std::string> CheckCaptureOptions(const Options& options) {
@@ -149,8 +192,10 @@ std::optional<std::string> CheckCaptureOptions(const Options& options) {
     if (options.glitchNs && !IsCount(*options.glitchNs, ignored))
         return "--glitch-ns needs a whole number of nanoseconds (got '" + *options.glitchNs + "')";
     if (options.format && *options.format != "sr" && *options.format != "vcd" &&
-        *options.format != "csv")
-        return "unknown capture format '" + *options.format + "' (sr, vcd or csv)";
+        *options.format != "csv" && *options.format != "binary")
+        return "unknown capture format '" + *options.format + "' (sr, vcd, csv or binary)";
+    if (const auto problem = CheckBinaryOptions(options))
+        return problem;
     if (options.raw && AnyCaptureOption(options))
         return "--raw input is the module's byte stream; --scl, --sda, --idle-us, --glitch-ns "
                "and --format are for logic captures";
@@ -169,6 +214,16 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Options& option
             options.raw = true;
         } else if (!optionsEnded && arg == "--timestamps") {
             options.timestamps = true;
+        } else if (!optionsEnded && name == "--max-events") {
+            const bool inline_ = name.size() < arg.size();
+            if (!inline_ && i + 1 == argc)
+                return "option '--max-events' needs a number of events";
+            const std::string_view text = inline_ ? arg.substr(name.size() + 1) : argv[++i];
+            const auto count = ParseEventCount(text);
+            if (!count)
+                return "--max-events needs a positive whole number (got '" + std::string(text) +
+                       "')";
+            options.maxEvents = *count;
         } else if (auto* value = optionsEnded ? nullptr : CaptureOption(options, name)) {
             if (name.size() < arg.size()) {
                 *value = std::string(arg.substr(name.size() + 1));
@@ -278,7 +333,7 @@ private:
 // Feeds the raw stream in reads of the reader's largest size.
 void DecodeRaw(Input& input, LogPipeline& pipeline, bool& sinkFailed) {
     std::vector<char> block(kLargestRead);
-    for (std::string_view read; !(read = input.Read(block)).empty();) {
+    for (std::string_view read; !pipeline.reached() && !(read = input.Read(block)).empty();) {
         if (!pipeline.addRead(0, reinterpret_cast<const std::uint8_t*>(read.data()), read.size())) {
             sinkFailed = true;
             return;
@@ -298,15 +353,17 @@ std::optional<std::string> DecodeInput(const Options& options, Input& input, Log
     TimedBatchStream stream([&](const TimedBatch& batch) {
         sinkFailed = !pipeline.addRead(static_cast<std::int64_t>(batch.timeStamp),
                                        batch.bytes.data(), batch.bytes.size());
-        return !sinkFailed;
+        return !sinkFailed && !pipeline.reached();
     });
     std::vector<char> block(std::size_t{1} << 16);
     std::string_view text;
-    while (!(text = input.Read(block)).empty() && stream.Feed(text)) {
+    while (!pipeline.reached() && !(text = input.Read(block)).empty() && stream.Feed(text)) {
     }
     if (input.failed())
         return input.ReadError();
-    stream.Finish();
+    // A bounded decode ends inside the input, where the rest of a line is not its end.
+    if (!pipeline.reached())
+        stream.Finish();
     if (stream.Failed())
         return input.name() + ": " + stream.error().describe();
     return std::nullopt;
@@ -314,45 +371,78 @@ std::optional<std::string> DecodeInput(const Options& options, Input& input, Log
 
 // Things the log cannot show but the user should know; the log itself is as the window's.
 void NoteLostInput(const LogPipeline& pipeline) {
-    if (pipeline.endsInsideEvent())
+    if (pipeline.endsInsideEvent() && !pipeline.reached())
         std::fprintf(stderr,
                      "wirelog-cli decode: note: the stream ends inside an event (code %u waits "
                      "for its value byte); it is not in the log\n",
                      static_cast<unsigned>(pipeline.waitingCode()));
-    if (pipeline.droppedBytes() == 0)
-        return;
-    std::fprintf(stderr,
-                 "wirelog-cli decode: note: the capture is full at %u events; the last %llu "
-                 "bytes of the stream were not decoded\n",
-                 static_cast<unsigned>(kEventCapacity),
-                 static_cast<unsigned long long>(pipeline.droppedBytes()));
+    if (pipeline.reached())
+        std::fprintf(stderr,
+                     "wirelog-cli decode: note: stopped after %llu events (--max-events); the "
+                     "rest of the input was not decoded\n",
+                     static_cast<unsigned long long>(pipeline.eventsWritten()));
 }
 
-// Decodes into the log and writes it to OUT or standard output, all or nothing.
+// Standard output, written as the log comes; the first failure is kept for the end.
+class StandardOutput {
+public:
+    StandardOutput() {
+#ifdef _WIN32
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    }
+    bool Write(std::string_view bytes) {
+        errno = 0;
+        if (error_ == 0 && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+            error_ = errno != 0 ? errno : EIO;
+        return error_ == 0;
+    }
+    bool Finish(std::string& error) {
+        errno = 0;
+        if (error_ == 0 && std::fflush(stdout) != 0)
+            error_ = errno != 0 ? errno : EIO;
+        if (error_ != 0)
+            error = std::generic_category().message(error_);
+        return error_ == 0;
+    }
+
+private:
+    int error_ = 0;
+};
+
+// Decodes into the log and writes it: to OUT all or nothing, to standard output as it comes.
 int WriteLog(const Options& options, double ticksPerMs, std::uint64_t ticksPerSecond,
              const std::function<std::optional<std::string>(LogPipeline&, bool&)>& decode) {
     std::string error;
     const std::string target = options.output.value_or("-");
-    const std::string targetName = target == "-" ? "standard output" : "'" + target + "'";
+    const bool toStandardOutput = target == "-";
+    const std::string targetName = toStandardOutput ? "standard output" : "'" + target + "'";
     OutputFile output;
-    if (!output.Open(PathFromUtf8(target), error)) {
+    StandardOutput standardOutput;
+    if (!toStandardOutput && !output.Open(PathFromUtf8(target), error)) {
         Fail("cannot write " + targetName + ": " + error);
         return kExitFailure;
     }
 
-    LogPipeline pipeline(ticksPerMs,
-                         [&output](std::string_view bytes) { return output.Write(bytes); });
-    if (options.timestamps)
-        pipeline.stampLines(ticksPerSecond);
+    WriterOptions writing;
+    writing.stamps = options.timestamps ? LineStamps::Seconds : LineStamps::None;
+    writing.clock.ticksPerSecond = ticksPerSecond;
+    LogPipeline pipeline(
+        ticksPerMs, MakeEventWriter(kLogFormat, writing), [&](std::string_view bytes) {
+            return toStandardOutput ? standardOutput.Write(bytes) : output.Write(bytes);
+        });
+    pipeline.LimitEvents(options.maxEvents);
     bool sinkFailed = false;
     if (const auto problem = decode(pipeline, sinkFailed)) {
+        if (toStandardOutput && !sinkFailed)
+            pipeline.finish();
         Fail(*problem);
         return kExitUsage;
     }
-    // A failed sink is reported by Commit(), which knows why the write failed.
+    // A failed sink is reported by Commit() or Finish(), which know why the write failed.
     if (!sinkFailed)
         pipeline.finish();
-    if (!output.Commit(error)) {
+    if (toStandardOutput ? !standardOutput.Finish(error) : !output.Commit(error)) {
         Fail("cannot write " + targetName + ": " + error);
         return kExitFailure;
     }
@@ -382,12 +472,28 @@ int DecodeCaptureFile(const Options& options) {
         IsCount(*options.idleUs, source.monitor.idleMicroseconds);
     if (options.glitchNs)
         IsCount(*options.glitchNs, source.monitor.glitchNanoseconds);
+    const bool live = source.format == "binary" && options.output.value_or("-") == "-";
+    BinarySource binary;
+    if (source.format == "binary") {
+        binary.layout.sampleRate = ParseSigrokRate(*options.sampleRate).value_or(0);
+        std::uint64_t unit = 1;
+        if (options.unitSize)
+            IsCount(*options.unitSize, unit);
+        binary.layout.unitSize = static_cast<std::size_t>(unit);
+        binary.stopRequested = &LiveStopSignals::Requested;
+    }
     std::unique_ptr<CaptureMonitor> capture;
     try {
-        capture = std::make_unique<CaptureMonitor>(source);
+        capture = std::make_unique<CaptureMonitor>(source, binary);
     } catch (const CaptureError& error) {
         Fail(error.what());
         return kExitUsage;
+    }
+    if (live) {
+        LiveStopSignals signals;
+        WriterOptions writing;
+        writing.stamps = options.timestamps ? LineStamps::Seconds : LineStamps::None;
+        return DecodeLiveToStandardOutput(*capture, writing, options.maxEvents);
     }
     const std::uint64_t rate = capture->SampleRate();
     return WriteLog(options, static_cast<double>(rate) / 1000.0, rate,

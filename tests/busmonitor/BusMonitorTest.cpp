@@ -101,8 +101,8 @@ Result Collect(const std::vector<MonitorEvent>& events) {
     return result;
 }
 
-// Classifies the bus in one block and again one change at a time; block boundaries must not
-// matter, so both must agree.
+// Classifies the bus in one block, again one change at a time, and once more letting time
+// alone decide at every sample in between, as a live stream does; none of it may matter.
 Result Monitor(const Bus& bus, BusMonitorOptions options = {}) {
     constexpr std::uint64_t kRate = 1'000'000;
     const std::uint64_t end = bus.now + 1;
@@ -117,8 +117,19 @@ Result Monitor(const Bus& bus, BusMonitorOptions options = {}) {
         stepwise.Feed(std::span(&change, 1), pieces);
     stepwise.Finish(end, pieces);
 
+    std::vector<MonitorEvent> live;
+    BusMonitor advancing(kRate, options);
+    for (std::size_t i = 0; i < bus.changes.size(); ++i) {
+        advancing.Feed(std::span(&bus.changes[i], 1), live);
+        const std::uint64_t next = i + 1 < bus.changes.size() ? bus.changes[i + 1].sample : end;
+        for (std::uint64_t sample = bus.changes[i].sample + 1; sample <= next; ++sample)
+            advancing.Advance(sample, live);
+    }
+    advancing.Finish(end, live);
+
     const Result result = Collect(whole);
     EXPECT_EQ(result, Collect(pieces)) << "block boundaries changed the result";
+    EXPECT_EQ(result, Collect(live)) << "advancing the time changed the result";
     return result;
 }
 
@@ -207,6 +218,15 @@ TEST(BusMonitor, GlitchFilterDropsShortLevels) {
     // A clean bus keeps its events and their exact stamps; a level standing at the end counts.
     const Bus clean("I S A0 a 10 n b101 P", 4);
     EXPECT_EQ(Monitor(clean, filter), Monitor(clean));
+    // Live, the filtered STOP comes once it has held long enough, not at the next change.
+    BusMonitor live(1'000'000, filter);
+    std::vector<MonitorEvent> events;
+    live.Feed(clean.changes, events);
+    const std::size_t all = Monitor(clean).stamps.size();
+    live.Advance(clean.now + 1, events);
+    EXPECT_EQ(events.size(), all - 1);
+    live.Advance(clean.now + 2, events);
+    EXPECT_EQ(Collect(events), Monitor(clean));
 }
 
 TEST(BusMonitor, SamplesCoveringRoundsUpWithoutOverflow) {

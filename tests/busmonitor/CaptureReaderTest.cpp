@@ -4,6 +4,7 @@
 // error naming the file and the problem.
 #include "busmonitor/CaptureReader.h"
 #include "TestPlatform.h"
+#include "busmonitor/BinaryReader.h"
 #include "busmonitor/SessionInflate.h"
 
 #include <gtest/gtest.h>
@@ -35,8 +36,8 @@ struct Capture {
 };
 
 Capture ReadAll(const std::string& path, std::string_view scl = "SCL", std::string_view sda = "SDA",
-                std::string_view format = {}) {
-    auto reader = OpenCapture(path, format);
+                std::string_view format = {}, std::unique_ptr<CaptureReader> reader = {}) {
+    reader = reader ? std::move(reader) : OpenCapture(path, format);
     reader->SelectChannels(ResolveChannel(reader->Info(), scl, path),
                            ResolveChannel(reader->Info(), sda, path));
     Capture capture{reader->Info().sampleRate, {}, 0};
@@ -147,6 +148,31 @@ TEST_F(Readers, TextFormatsGiveTheseChanges) {
     };
     for (const auto& c : cases)
         ExpectSame(c.expected, ReadAll(Write("capture", c.content), "scl", "sda"), c.content);
+}
+
+// A shared capture's changes laid out as raw samples, the two bits among noise on every other
+// bit of a little-endian unit (channel k is bit k), come back as they were. How streams that
+// are no whole samples are refused, and that samples are handed out as they arrive, is the
+// command line's (DecodeCli, BinaryDecodeCli).
+TEST_F(Readers, RawSamplesGiveTheChangesOfTheirTwoBitsWhereverTheySit) {
+    const Capture expected =
+        ReadAll((kData / "braintechnology_usb_lps_powerup.vcd").string(), "pb2/scl", "1");
+    std::mt19937 noise(7);
+    for (const auto& [unit, scl, sda] : {std::tuple{1u, 7u, 3u}, {3u, 2u, 17u}}) {
+        std::string bytes;
+        for (std::size_t sample = 0, next = 0; sample < expected.end; ++sample) {
+            next += next < expected.changes.size() && expected.changes[next].sample == sample;
+            const BusLevels& at = expected.changes[next - 1];
+            const std::uint32_t value =
+                (noise() & ~(1u << scl | 1u << sda)) | at.scl << scl | at.sda << sda;
+            bytes.append(reinterpret_cast<const char*>(&value), unit); // x86: little-endian
+        }
+        const std::string path = Write("raw", bytes);
+        ExpectSame(expected,
+                   ReadAll(path, std::to_string(scl), std::to_string(sda), {},
+                           OpenBinaryCapture(path, {expected.rate, unit})),
+                   std::to_string(unit) + " bytes");
+    }
 }
 
 const std::string kVcdHead = "$timescale 1 us $end $var wire 1 ! a $end $var wire 1 \" b $end "
