@@ -143,7 +143,7 @@ ChangeScanner::ChangeScanner(unsigned unitSize, unsigned sclBit, unsigned sdaBit
 
 void ChangeScanner::Scan(const unsigned char* data, std::size_t samples, std::uint64_t first,
                          std::vector<BusLevels>& out) {
-    if (first == 0 && samples != 0) {
+    if (first == 0 && samples != 0 && !resumed_) {
         previous_ = Load(data, unit_) & (sclMask_ | sdaMask_);
         out.push_back(Levels(0, previous_));
     }
@@ -159,6 +159,11 @@ void ChangeScanner::Scan(const unsigned char* data, std::size_t samples, std::ui
     default:
         return ScanSamples(data, 0, samples, first, out);
     }
+}
+
+void ChangeScanner::Resume(const BusLevels& last) {
+    previous_ = (last.scl ? sclMask_ : 0) | (last.sda ? sdaMask_ : 0);
+    resumed_ = true;
 }
 
 // Eight bytes at a time: the stretch where every sample equals the last one (in the two bits)

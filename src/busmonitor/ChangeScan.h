@@ -27,6 +27,10 @@ public:
     void Scan(const unsigned char* data, std::size_t samples, std::uint64_t first,
               std::vector<BusLevels>& out);
 
+    // Takes `last` as the levels before the next block, for a reader that keeps its own: the
+    // capture's first sample then gives no entry unless it differs.
+    void Resume(const BusLevels& last);
+
 private:
     template <unsigned Unit>
     void ScanWords(const unsigned char* data, std::size_t samples, std::uint64_t first,
@@ -43,6 +47,7 @@ private:
     std::uint64_t sclMask_;
     std::uint64_t sdaMask_;
     std::uint64_t previous_ = 0;
+    bool resumed_ = false;
 };
 
 } // namespace Wirelog
