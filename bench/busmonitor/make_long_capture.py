@@ -4,10 +4,13 @@
 
 A 100 kHz bus sampled at 8 MHz (80 samples a bit) on SCL (channel 0) and SDA (channel 1) of
 eight: write transactions of 1 to 16 random data bytes to random addresses, now and then a
-NAK, with idle gaps of 20 to 500 microseconds. The layout is the newer sigrok one: `metadata`
-plus the samples in entries `logic-1-1`, `logic-1-2`, ... of 4 MiB, one byte per sample.
+NAK, with idle gaps of 20 to 500 microseconds. With --idle-ms, the shape of a sensor polled
+now and then instead: a read of 2 bytes from one address, then the bus idle for about that
+many milliseconds (real recordings of such buses are mostly idle and inflate a thousandfold).
+The layout is the newer sigrok one: `metadata` plus the samples in entries `logic-1-1`,
+`logic-1-2`, ... of 4 MiB, one byte per sample.
 
-    make_long_capture.py OUT.sr [--seconds 60] [--seed 1]
+    make_long_capture.py OUT.sr [--seconds 60] [--seed 1] [--idle-ms MS]
 """
 import argparse
 import random
@@ -57,6 +60,14 @@ START = level(1, 1, BIT) + level(1, 0, BIT // 2) + level(0, 0, BIT // 2)
 STOP = level(0, 0, BIT // 2) + level(1, 0, BIT // 2) + level(1, 1, BIT // 2)
 
 
+def sensor_read(rng, idle_ms):
+    parts = [START, BYTES[(0x48 << 1 | 1, True)], BYTES[(rng.randrange(256), True)],
+             BYTES[(rng.randrange(256), False)], STOP]
+    gap = int(idle_ms * RATE / 1000 * rng.uniform(0.9, 1.1))
+    parts.append(level(1, 1, gap))
+    return b"".join(parts)
+
+
 def transaction(rng):
     address = rng.randrange(0x08, 0x78) << 1
     parts = [START, BYTES[(address, True)]]
@@ -73,6 +84,7 @@ def main():
     parser.add_argument("output")
     parser.add_argument("--seconds", type=float, default=60.0)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--idle-ms", type=float, default=0.0)
     args = parser.parse_args()
     rng = random.Random(args.seed)
     total = int(args.seconds * RATE)
@@ -84,7 +96,7 @@ def main():
         part = 1
         while written < total:
             while len(pending) < ENTRY:
-                pending += transaction(rng)
+                pending += sensor_read(rng, args.idle_ms) if args.idle_ms else transaction(rng)
             size = min(ENTRY, total - written)
             archive.writestr(f"logic-1-{part}", bytes(pending[:size]))
             del pending[:size]

@@ -2,7 +2,9 @@
 #include "busmonitor/BinaryReader.h"
 
 #include "busmonitor/CaptureFormats.h"
+#include "busmonitor/ChangeScan.h"
 
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -201,6 +203,18 @@ UnitBits LocateLines(std::size_t scl, std::size_t sda) {
 void AppendLevelChanges(std::span<const std::uint8_t> units, std::size_t unitSize,
                         const UnitBits& lines, std::uint64_t firstSample, BusLevels& last,
                         std::vector<BusLevels>& out) {
+    if (unitSize <= 8) {
+        const auto bit = [](std::size_t byte, std::uint8_t mask) {
+            return static_cast<unsigned>(byte * 8 + static_cast<unsigned>(std::countr_zero(mask)));
+        };
+        ChangeScanner scanner(static_cast<unsigned>(unitSize), bit(lines.sclByte, lines.sclMask),
+                              bit(lines.sdaByte, lines.sdaMask));
+        scanner.Resume(last);
+        const std::size_t before = out.size();
+        scanner.Scan(units.data(), units.size() / unitSize, firstSample, out);
+        last = out.size() != before ? out.back() : last;
+        return;
+    }
     const std::uint8_t* unit = units.data();
     const std::size_t count = units.size() / unitSize;
     for (std::size_t i = 0; i < count; ++i, unit += unitSize) {

@@ -2,9 +2,12 @@
 // sigrok session files: a zip archive with a `metadata` ini file and the logic samples, packed
 // little endian in `unitsize` bytes per sample, bit N holding channel `probe<N+1>`. Old files
 // keep all samples in one entry named by `capturefile` (e.g. "logic-1"), newer ones split
-// them into "logic-1-1", "logic-1-2", ... The samples are inflated block by block into one
-// buffer and scanned for changes of the two chosen bits only.
+// them into "logic-1-1", "logic-1-2", ... The samples are inflated block by block, ahead on a
+// thread of their own for a long session, and scanned for changes of the two chosen bits only.
+#include "busmonitor/BlockPipeline.h"
 #include "busmonitor/CaptureFormats.h"
+#include "busmonitor/ChangeScan.h"
+#include "busmonitor/SessionEntry.h"
 #include "busmonitor/SessionInflate.h"
 
 #ifdef WIRELOG_HAVE_LIBZIP
@@ -32,7 +35,11 @@ std::unique_ptr<CaptureReader> OpenSr(InputFile&& file) {
 
 } // namespace CaptureFormats
 
-std::uint64_t InflateSessionSamples(const std::string& path) {
+bool InflatesWithIsal() {
+    return false;
+}
+
+std::uint64_t InflateSessionSamples(const std::string& path, Inflater, const TakeBytes&) {
     CaptureFormats::Fail(path, "sigrok session files are not supported in this build");
 }
 
@@ -43,8 +50,10 @@ namespace {
 constexpr std::size_t kMaxMetadataBytes = 64 * 1024;
 constexpr unsigned kMaxUnitSize = 8;
 // Inflated bytes per block; the change list of one block stays a few MB even when every
-// sample is a change.
+// sample is a change. A session longer than a few blocks is inflated ahead into a few more.
 constexpr std::size_t kBlockBytes = 256 * 1024;
+constexpr std::size_t kBlocksAhead = 8;
+constexpr std::uint64_t kThreadFrom = 4 * kBlockBytes;
 
 struct ZipCloser {
     void operator()(zip_t* archive) const { zip_discard(archive); }
@@ -111,7 +120,7 @@ std::optional<std::uint64_t> ParseCount(const std::string& text) {
 // The archive with its metadata read and its sample entries found; inflates them in order.
 class SessionArchive {
 public:
-    explicit SessionArchive(const std::string& path) : path_(path) {
+    SessionArchive(const std::string& path, Inflater inflater) : path_(path), inflater_(inflater) {
         int code = 0;
         archive_.reset(zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
         if (!archive_) {
@@ -133,25 +142,13 @@ public:
             if (!entry_ && !OpenNextEntry()) {
                 break;
             }
-            const zip_int64_t got = zip_fread(entry_.get(), out + filled, size - filled);
-            if (got < 0) {
-                Fail("sample data " + Quote(entryName_) +
-                     " is corrupt: " + zip_file_strerror(entry_.get()));
-            }
+            const std::size_t got = entry_->Read(out + filled, size - filled);
             if (got == 0) {
                 entry_.reset();
-                continue;
             }
-            filled += static_cast<std::size_t>(got);
-            inflated_ += static_cast<std::uint64_t>(got);
+            filled += got;
         }
         return filled;
-    }
-
-    double Progress() const {
-        return totalBytes_ == 0 ? 0.0
-                                : std::min(1.0, static_cast<double>(inflated_) /
-                                                    static_cast<double>(totalBytes_));
     }
 
     [[noreturn]] void Fail(std::string_view problem) const { CaptureFormats::Fail(path_, problem); }
@@ -250,7 +247,8 @@ private:
         if (whole >= 0) {
             AddEntry(static_cast<zip_uint64_t>(whole));
         }
-        for (std::uint64_t part = 1; whole < 0; ++part) {
+        std::uint64_t part = 1;
+        for (; whole < 0; ++part) {
             const std::string name = captureFile_ + "-" + std::to_string(part);
             const zip_int64_t index = zip_name_locate(archive_.get(), name.c_str(), 0);
             if (index < 0) {
@@ -261,6 +259,28 @@ private:
         if (entries_.empty()) {
             Fail("holds no sample data (" + Quote(captureFile_) + " or " +
                  Quote(captureFile_ + "-1") + ")");
+        }
+        if (whole < 0) {
+            RefuseGap(part);
+        }
+    }
+
+    // A chunk numbered past a missing one: the session lost samples in the middle, and reading
+    // on either side of the hole would give a bus that never was.
+    void RefuseGap(std::uint64_t missing) const {
+        const std::string prefix = captureFile_ + "-";
+        const zip_int64_t count = zip_get_num_entries(archive_.get(), 0);
+        for (zip_int64_t i = 0; i < count; ++i) {
+            const char* name = zip_get_name(archive_.get(), static_cast<zip_uint64_t>(i), 0);
+            const std::string_view entry = name == nullptr ? "" : name;
+            if (!entry.starts_with(prefix)) {
+                continue;
+            }
+            const auto part = ParseCount(std::string(entry.substr(prefix.size())));
+            if (part && *part > missing) {
+                Fail("sample data " + Quote(entry) + " follows a missing " +
+                     Quote(prefix + std::to_string(missing)) + ": the session is damaged");
+            }
         }
     }
 
@@ -278,158 +298,25 @@ private:
             return false;
         }
         const zip_uint64_t index = entries_[nextEntry_++];
-        entryName_ = zip_get_name(archive_.get(), index, 0);
-        entry_.reset(zip_fopen_index(archive_.get(), index, 0));
-        if (!entry_) {
-            Fail("sample data " + Quote(entryName_) +
-                 " cannot be read: " + zip_strerror(archive_.get()));
-        }
+        entry_ = OpenSessionEntry(archive_.get(), index, path_, inflater_);
         return true;
     }
 
     std::string path_;
+    Inflater inflater_;
     ZipArchive archive_;
     CaptureInfo info_;
     std::string captureFile_;
     unsigned unitSize_ = 1;
     std::vector<zip_uint64_t> entries_;
     std::size_t nextEntry_ = 0;
-    ZipEntry entry_;
-    std::string entryName_;
+    std::unique_ptr<SessionEntry> entry_;
     std::uint64_t totalBytes_ = 0;
-    std::uint64_t inflated_ = 0;
-};
-
-// Finds the samples where the two chosen bits change, given whole samples of one block.
-class ChangeScanner {
-public:
-    ChangeScanner(unsigned unitSize, unsigned sclBit, unsigned sdaBit)
-        : unit_(unitSize), sclMask_(std::uint64_t{1} << sclBit),
-          sdaMask_(std::uint64_t{1} << sdaBit) {}
-
-    // Appends the changes in `samples` samples to `out`; `first` is the sample number of
-    // data[0].
-    void Scan(const unsigned char* data, std::size_t samples, std::uint64_t first,
-              std::vector<BusLevels>& out) {
-        if (first == 0 && samples != 0) {
-            previous_ = Load(data, unit_) & (sclMask_ | sdaMask_);
-            out.push_back(Levels(0, previous_));
-        }
-        switch (unit_) {
-        case 1:
-            return ScanWords<1>(data, samples, first, out);
-        case 2:
-            return ScanWords<2>(data, samples, first, out);
-        case 4:
-            return ScanWords<4>(data, samples, first, out);
-        case 8:
-            return ScanWords<8>(data, samples, first, out);
-        default:
-            return ScanSamples(data, 0, samples, first, out);
-        }
-    }
-
-private:
-    static std::uint64_t Load(const unsigned char* p, unsigned bytes) {
-        std::uint64_t value = 0;
-        for (unsigned i = 0; i < bytes; ++i) {
-            value |= std::uint64_t{p[i]} << (8 * i);
-        }
-        return value;
-    }
-
-    static std::uint64_t LoadWord(const unsigned char* p) {
-        std::uint64_t word;
-        std::memcpy(&word, p, sizeof word);
-        if constexpr (std::endian::native == std::endian::big) {
-            word = __builtin_bswap64(word);
-        }
-        return word;
-    }
-
-    // `value` (of `Unit` bytes) in every sample slot of a 64-bit word.
-    template <unsigned Unit> static std::uint64_t Replicate(std::uint64_t value) {
-        for (unsigned shift = 8 * Unit; shift < 64; shift *= 2) {
-            value |= value << shift;
-        }
-        return value;
-    }
-
-    BusLevels Levels(std::uint64_t sample, std::uint64_t bits) const {
-        return {sample, (bits & sclMask_) != 0, (bits & sdaMask_) != 0};
-    }
-
-    // Eight bytes at a time. A word whose samples all equal the last one (in the two bits)
-    // costs an XOR and an AND, and four such words are tested together (32 bytes: wider tests
-    // fail more often on a 100 kHz bus sampled at 8 MHz, and cost more than they skip).
-    template <unsigned Unit>
-    void ScanWords(const unsigned char* data, std::size_t samples, std::uint64_t first,
-                   std::vector<BusLevels>& out) {
-        constexpr unsigned kPerWord = 8 / Unit;
-        const std::uint64_t mask = Replicate<Unit>(sclMask_ | sdaMask_);
-        std::uint64_t same = Replicate<Unit>(previous_);
-        const std::size_t words = samples / kPerWord;
-        for (std::size_t word = 0; word < words;) {
-            const unsigned char* p = data + word * 8;
-            if (word + 4 <= words && (((LoadWord(p) ^ same) | (LoadWord(p + 8) ^ same) |
-                                       (LoadWord(p + 16) ^ same) | (LoadWord(p + 24) ^ same)) &
-                                      mask) == 0) {
-                word += 4;
-                continue;
-            }
-            const std::uint64_t value = LoadWord(p);
-            if (((value ^ same) & mask) != 0) {
-                TakeWord<Unit>(value, first + word * kPerWord, out);
-                same = Replicate<Unit>(previous_);
-            }
-            ++word;
-        }
-        ScanSamples(data, words * kPerWord, samples, first, out);
-    }
-
-    // A word with a change is set against itself shifted by one sample: each sample that
-    // differs from the one before it shows as its own bits, found one by one.
-    template <unsigned Unit>
-    void TakeWord(std::uint64_t value, std::uint64_t number, std::vector<BusLevels>& out) {
-        constexpr unsigned kBits = 8 * Unit;
-        const std::uint64_t bits = sclMask_ | sdaMask_;
-        std::uint64_t before = previous_;
-        if constexpr (Unit < 8) {
-            before |= value << kBits;
-        }
-        std::uint64_t differ = (value ^ before) & Replicate<Unit>(bits);
-        do {
-            const unsigned shift = static_cast<unsigned>(std::countr_zero(differ)) / kBits * kBits;
-            out.push_back(Levels(number + shift / kBits, (value >> shift) & bits));
-            differ &= ~(bits << shift);
-        } while (differ != 0);
-        previous_ = (value >> (64 - kBits)) & bits;
-    }
-
-    void ScanSamples(const unsigned char* data, std::size_t from, std::size_t to,
-                     std::uint64_t first, std::vector<BusLevels>& out) {
-        for (std::size_t i = from; i < to; ++i) {
-            const std::uint64_t sample = Load(data + i * unit_, unit_) & (sclMask_ | sdaMask_);
-            if (sample != previous_) {
-                previous_ = sample;
-                out.push_back(Levels(first + i, sample));
-            }
-        }
-    }
-
-    unsigned unit_;
-    std::uint64_t sclMask_;
-    std::uint64_t sdaMask_;
-    std::uint64_t previous_ = 0;
 };
 
 class SrReader final : public CaptureReader {
 public:
-    // A short capture gets a buffer of its size (and at least a word).
-    explicit SrReader(const std::string& path)
-        : archive_(path), bufferBytes_(static_cast<std::size_t>(
-                              std::clamp<std::uint64_t>(archive_.SampleBytes(), 64, kBlockBytes))),
-          buffer_(std::make_unique_for_overwrite<unsigned char[]>(bufferBytes_)) {}
+    explicit SrReader(const std::string& path) : archive_(path, Inflater::Fastest) {}
 
     const CaptureInfo& Info() const override { return archive_.Info(); }
 
@@ -448,27 +335,46 @@ public:
         if (!scanner_) {
             SelectChannels(0, Info().channels.size() > 1 ? 1 : 0);
         }
+        if (!blocks_) {
+            StartInflating();
+        }
         const unsigned unit = archive_.UnitSize();
         while (out.empty() && !done_) {
-            const std::size_t filled =
-                carry_ + archive_.Inflate(buffer_.get() + carry_, bufferBytes_ - carry_);
-            const std::size_t whole = filled - filled % unit;
-            if (whole == 0) {
-                Finish(filled);
-                break;
+            const std::span<const unsigned char> block = blocks_->Take();
+            const std::size_t whole = block.size() / unit;
+            scanner_->Scan(block.data(), whole, samples_, out);
+            samples_ += whole;
+            if (block.size() % unit != 0 || block.size() < blockBytes_) {
+                Finish(block.size() % unit);
             }
-            scanner_->Scan(buffer_.get(), whole / unit, samples_, out);
-            samples_ += whole / unit;
-            carry_ = filled - whole;
-            std::memmove(buffer_.get(), buffer_.get() + whole, carry_);
         }
         return !out.empty();
     }
 
     std::uint64_t EndSample() const override { return samples_; }
-    double Progress() const override { return archive_.Progress(); }
+
+    // The inflating thread's position is its own; the reader counts what it has scanned.
+    double Progress() const override {
+        const std::uint64_t total = archive_.SampleBytes();
+        return total == 0 ? 0.0
+                          : std::min(1.0, static_cast<double>(samples_ * archive_.UnitSize()) /
+                                              static_cast<double>(total));
+    }
 
 private:
+    // Whole samples in every block but the last; a short capture gets a buffer of its size
+    // (at least a word) and no thread.
+    void StartInflating() {
+        const unsigned unit = archive_.UnitSize();
+        const std::uint64_t total = archive_.SampleBytes();
+        const auto wanted =
+            static_cast<std::size_t>(std::clamp<std::uint64_t>(total, 64, kBlockBytes));
+        blockBytes_ = std::max<std::size_t>(wanted - wanted % unit, unit);
+        blocks_.emplace(
+            blockBytes_, kBlocksAhead, total >= kThreadFrom,
+            [this](unsigned char* out, std::size_t size) { return archive_.Inflate(out, size); });
+    }
+
     void Finish(std::size_t leftover) {
         done_ = true;
         if (leftover != 0) {
@@ -481,10 +387,9 @@ private:
     }
 
     SessionArchive archive_;
-    std::size_t bufferBytes_;
-    std::unique_ptr<unsigned char[]> buffer_;
     std::optional<ChangeScanner> scanner_;
-    std::size_t carry_ = 0;
+    std::size_t blockBytes_ = 0;
+    std::optional<BlockPipeline> blocks_; // after archive_: its thread stops first
     std::uint64_t samples_ = 0;
     bool done_ = false;
 };
@@ -500,11 +405,23 @@ std::unique_ptr<CaptureReader> OpenSr(InputFile&& file) {
 
 } // namespace CaptureFormats
 
-std::uint64_t InflateSessionSamples(const std::string& path) {
-    CaptureFormats::SessionArchive archive(path);
+bool InflatesWithIsal() {
+#ifdef WIRELOG_HAVE_ISAL
+    return true;
+#else
+    return false;
+#endif
+}
+
+std::uint64_t InflateSessionSamples(const std::string& path, Inflater inflater,
+                                    const TakeBytes& take) {
+    CaptureFormats::SessionArchive archive(path, inflater);
     std::vector<unsigned char> buffer(CaptureFormats::kBlockBytes);
     std::uint64_t total = 0;
     while (const std::size_t got = archive.Inflate(buffer.data(), buffer.size())) {
+        if (take) {
+            take(buffer.data(), got);
+        }
         total += got;
     }
     return total;

@@ -7,13 +7,16 @@
 #include "busmonitor/BinaryReader.h"
 #include "busmonitor/CaptureMonitor.h"
 #include "events/EventCodes.h"
+#include "busmonitor/SessionInflate.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 
 #ifdef WIRELOG_HAVE_LIBZIP
 #include <zip.h>
@@ -97,14 +100,20 @@ protected:
         return path.string();
     }
 #ifdef WIRELOG_HAVE_LIBZIP
-    std::string WriteZip(const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string WriteZip(const std::vector<std::pair<std::string, std::string>>& entries,
+                         bool store = false) {
         const std::string path = (dir_ / "capture.sr").string();
         int code = 0;
         zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
         EXPECT_NE(archive, nullptr);
         for (const auto& [entry, data] : entries) {
             zip_source_t* source = zip_source_buffer(archive, data.data(), data.size(), 0);
-            EXPECT_GE(zip_file_add(archive, entry.c_str(), source, ZIP_FL_OVERWRITE), 0);
+            const zip_int64_t index =
+                zip_file_add(archive, entry.c_str(), source, ZIP_FL_OVERWRITE);
+            EXPECT_GE(index, 0);
+            if (store)
+                zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_STORE,
+                                         0);
         }
         EXPECT_EQ(zip_close(archive), 0);
         return path;
@@ -319,6 +328,124 @@ TEST_F(Readers, BadSessionsAreRefusedNamingTheProblem) {
     std::string damaged = WirelogTest::ReadFile(kData / "wii_nunchuk_init.sr");
     damaged[damaged.find("logic-1") + 200] ^= 0x55;
     ExpectRefused(Write("damaged.sr", damaged), "sample data 'logic-1' is corrupt");
+}
+
+// One-byte samples on bits 0 and 1: idle stretches, bursts of edges, noise on the other bits.
+std::string Samples(std::size_t count) {
+    std::mt19937 random(7);
+    std::string samples(count, '\0');
+    unsigned char lines = 3;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i % 50'000 < 2'000 && random() % 7 == 0)
+            lines = static_cast<unsigned char>(random() % 4);
+        samples[i] = static_cast<char>(lines | (random() % 64) << 2);
+    }
+    return samples;
+}
+
+// zlib's output taken sample by sample, as the readers promise their changes.
+Capture PlainScan(const std::string& path, std::string_view scl, std::string_view sda,
+                  std::uint64_t samples) {
+    const CaptureInfo info = OpenCapture(path)->Info();
+    const std::uint64_t sclBit = 1ull << ResolveChannel(info, scl, path);
+    const std::uint64_t sdaBit = 1ull << ResolveChannel(info, sda, path);
+    const std::uint64_t unit = InflateSessionSamples(path) / samples;
+    Capture plain{info.sampleRate, {}, 0};
+    std::uint64_t sample = 0, byte = 0;
+    InflateSessionSamples(path, Inflater::Zlib, [&](const unsigned char* data, std::size_t size) {
+        for (const unsigned char* end = data + size; data != end; ++data) {
+            sample |= std::uint64_t{*data} << 8 * byte;
+            if (++byte < unit)
+                continue;
+            const BusLevels levels{plain.end++, (sample & sclBit) != 0, (sample & sdaBit) != 0};
+            if (plain.changes.empty() || levels.scl != plain.changes.back().scl ||
+                levels.sda != plain.changes.back().sda)
+                plain.changes.push_back(levels);
+            sample = 0, byte = 0;
+        }
+    });
+    return plain;
+}
+
+const std::string kMetadata = Metadata("1", "8 MHz", "probe1=SCL\nprobe2=SDA\n");
+
+TEST_F(Readers, SessionsGiveThePlainScanOfZlibsSamplesSharedLongAndStored) {
+    std::vector<std::vector<std::string>> rows;
+    std::ifstream list(kData / "captures.tsv");
+    for (std::string line, file, scl, sda; std::getline(list, line);)
+        if (!line.starts_with('#') && std::istringstream(line) >> file >> scl >> sda)
+            rows.push_back({(kData / file).string(), scl, sda});
+    ASSERT_GT(rows.size(), 80u);
+    // Longer than the blocks inflated ahead, over three entries cut at odd places.
+    const std::string samples = Samples(3'000'017);
+    for (const bool store : {false, true}) {
+        const fs::path path = dir_ / (store ? "stored.sr" : "long.sr");
+        fs::rename(WriteZip({{"metadata", kMetadata},
+                             {"logic-1-1", samples.substr(0, 999'999)},
+                             {"logic-1-2", samples.substr(999'999, 34'567)},
+                             {"logic-1-3", samples.substr(1'034'566)}},
+                            store),
+                   path);
+        rows.push_back({path.string(), "SCL", "SDA"});
+    }
+    for (const auto& row : rows) {
+        const Capture read = ReadAll(row[0], row[1], row[2]);
+        EXPECT_GT(read.changes.size(), 2u) << row[0];
+        ExpectSame(PlainScan(row[0], row[1], row[2], read.end), read, row[0]);
+    }
+}
+
+std::uint32_t Field(const std::string& zip, std::size_t at) {
+    std::uint32_t value; // zip and the machines the tests run on are little endian
+    std::memcpy(&value, &zip[at], 4);
+    return value;
+}
+
+// A short entry, and a long one read ahead on the inflating thread, damaged in each way an
+// archive holds it: refused by either inflater, naming file and entry. libzip writes an entry's
+// name first in its local header, last in its directory record, where each field comes 2 bytes
+// further on.
+TEST_F(Readers, DamagedOrMissingSampleEntriesAreRefusedNamingThem) {
+    const struct {
+        const char* what;
+        std::size_t field; // 0: none of the header's sizes and CRC is changed
+        std::uint32_t (*change)(std::uint32_t);
+        const char* problem = "'logic-1-2' is corrupt";
+    } cases[] = {
+        {"a wrong CRC", 14, [](std::uint32_t crc) { return crc ^ 1; }},
+        {"a cut deflate stream", 18, [](std::uint32_t packed) { return packed / 2; }},
+        {"a size too large", 22, [](std::uint32_t size) { return size + 1; }},
+        {"a bit flipped mid-stream", 0, nullptr},
+        {"a gap in the numbers", 0, nullptr, "'logic-1-3' follows a missing 'logic-1-2'"},
+    };
+    const std::string samples = Samples(3'000'000);
+    for (const std::size_t size : {5'000, 3'000'000}) {
+        for (const bool store : {false, true}) {
+            const std::string zip =
+                WirelogTest::ReadFile(WriteZip({{"metadata", kMetadata},
+                                                {"logic-1-1", samples},
+                                                {"logic-1-2", samples.substr(0, size)}},
+                                               store));
+            const std::size_t local = zip.find("logic-1-2") - 30,
+                              central = zip.rfind("logic-1-2") - 46;
+            for (const auto& c : cases) {
+                SCOPED_TRACE(std::string(c.what) + (store ? ", stored, " : ", ") +
+                             std::to_string(size));
+                std::string damaged = zip;
+                for (const std::size_t at : {local + c.field, central + c.field + 2}) {
+                    const std::uint32_t value = c.change ? c.change(Field(zip, at)) : 0;
+                    std::memcpy(&damaged[at], &value, c.change ? 4 : 0);
+                }
+                if (std::string_view(c.what).ends_with("mid-stream"))
+                    damaged[local + 39 + Field(zip, local + 18) / 2] ^= 0x10; // after the name
+                if (std::string_view(c.problem).starts_with("'logic-1-3'"))
+                    damaged[local + 38] = damaged[central + 54] = '3';
+                const std::string path = Write("damaged.sr", damaged);
+                ExpectRefused(path, (": sample data "s + c.problem).c_str());
+                EXPECT_THROW(InflateSessionSamples(path, Inflater::Zlib), CaptureError);
+            }
+        }
+    }
 }
 
 #endif

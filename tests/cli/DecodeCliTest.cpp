@@ -180,6 +180,20 @@ TEST_F(DecodeCli, SessionVcdAndCsvGiveTheSameStampedLog) {
         << batches.out.substr(0, 300);
 }
 
+// A long entry damaged in its middle is found only once the log has begun: the status and
+// message are still the reader's, and OUT stays as it was.
+TEST_F(DecodeCli, ASessionDamagedMidEntryExitsWithStatusTwoAndLeavesOutAlone) {
+    std::string session = ReadFile(WIRELOG_CAPTURE_DATA "/i2c/a2_dummy_write/a2_dummy_write.sr");
+    session[session.size() / 2] ^= 0x10; // inside the 8 MB of samples, deflated to 64 kB
+    const std::string damaged = Write("damaged.sr", session).string();
+    const std::string old = Write("old.log", "kept\r\n").string();
+    const auto run = Decode({"-o", old, damaged});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find(damaged + ": sample data 'logic-1' is corrupt"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadFile(old), "kept\r\n");
+}
+
 TEST_F(DecodeCli, OptionsChooseLinesIdleTimeAndFilter) {
     const std::string wii = WIRELOG_CAPTURE_DATA "/wii_nunchuk_init.sr";
     const auto plain = Decode({wii});
