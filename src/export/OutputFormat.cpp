@@ -50,9 +50,9 @@ bool ParseAddressList(std::string_view text, AddressSet& addresses, std::string&
     return true;
 }
 
-std::unique_ptr<EventWriter> MakeEventWriter(OutputFormat format, const CaptureClock& clock,
-                                             const AddressSet& addresses,
-                                             std::unique_ptr<EventWriter> logWriter) {
+std::unique_ptr<EventWriter> MakeExportWriter(OutputFormat format, const CaptureClock& clock,
+                                              const AddressSet& addresses,
+                                              std::unique_ptr<EventWriter> logWriter) {
     auto filtered = [&](std::unique_ptr<EventWriter> writer) -> std::unique_ptr<EventWriter> {
         if (addresses.keepsAll())
             return writer;

@@ -22,8 +22,8 @@ bool ParseAddressList(std::string_view text, AddressSet& addresses, std::string&
 
 // The writer for `format`. The log's own writer belongs to the caller, which passes it in as
 // `logWriter` (used for OutputFormat::Log only); the address filter is applied for every format.
-std::unique_ptr<EventWriter> MakeEventWriter(OutputFormat format, const CaptureClock& clock,
-                                             const AddressSet& addresses,
-                                             std::unique_ptr<EventWriter> logWriter);
+std::unique_ptr<EventWriter> MakeExportWriter(OutputFormat format, const CaptureClock& clock,
+                                              const AddressSet& addresses,
+                                              std::unique_ptr<EventWriter> logWriter);
 
 } // namespace Wirelog
