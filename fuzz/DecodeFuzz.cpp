@@ -12,12 +12,14 @@
 #include "cli/LogPipeline.h"
 #include "decode/LogDrain.h"
 #include "decode/LogLines.h"
+#include "decode/LogTextWriter.h"
 #include "decode/ViewTWI.h"
 #include "events/EventBuffer.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -57,7 +59,7 @@ LogPipeline::Sink Collect(std::string& log) {
 void FuzzTimedBatches(std::string_view text) {
     std::vector<Wirelog::TimedBatch> parsed;
     std::string log;
-    LogPipeline pipeline(1000.0, Collect(log));
+    LogPipeline pipeline(1000.0, std::make_unique<Wirelog::LogTextWriter>(), Collect(log));
     Wirelog::BatchParseError inMemoryError;
     const bool inMemoryOk = Wirelog::ParseTimedBatches(
         text,
@@ -97,7 +99,7 @@ void FuzzTimedBatches(std::string_view text) {
 std::string DecodeRaw(const std::uint8_t* bytes, std::size_t size,
                       const std::vector<std::size_t>& cuts) {
     std::string log;
-    LogPipeline pipeline(1000.0, Collect(log));
+    LogPipeline pipeline(1000.0, std::make_unique<Wirelog::LogTextWriter>(), Collect(log));
     std::size_t from = 0;
     for (const std::size_t cut : cuts) {
         Require(pipeline.addRead(0, bytes + from, cut - from));

@@ -344,7 +344,11 @@ CaptureControl::Step CaptureControl::ReadBatch(Reader& self, std::uint8_t* buffe
         return Step::Failed;
     }
     // A count beyond the request would describe bytes that are not in the buffer.
-    FrameBatch(buffer, received < request ? received : request, stamp, pending_);
+    const std::size_t taken = received < request ? received : request;
+    if (callbacks_.takeRead)
+        callbacks_.takeRead(buffer, taken, stamp);
+    else
+        FrameBatch(buffer, taken, stamp, pending_);
     if (callbacks_.requestRefresh)
         callbacks_.requestRefresh();
     DWORD count = 0;

@@ -43,6 +43,10 @@ struct ReaderCallbacks {
     // (from any thread, any number of times, also after this object is gone) or until it is
     // aborted. Unset: the message is dropped and the read retried after the idle pause.
     std::function<void(const std::string& text, std::function<void()> closed)> showMessage;
+    // Set: every successful read's bytes and stamp go here instead of being framed into the
+    // event buffer, for an owner that frames them itself (the command line, which has no
+    // event limit). The bytes are valid only during the call.
+    std::function<void(const std::uint8_t* bytes, std::size_t count, std::int64_t stamp)> takeRead;
 };
 
 class CaptureControl {

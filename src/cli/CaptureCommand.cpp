@@ -4,24 +4,22 @@
 #include "adapter/AdapterLibrary.h"
 #include "capture/CaptureControl.h"
 #include "cli/AdapterLocation.h"
+#include "cli/CaptureOutput.h"
 #include "cli/Commands.h"
 #include "cli/ExitCodes.h"
 #include "cli/FileNames.h"
+#include "cli/LogPipeline.h"
+#include "cli/OutputFormats.h"
+#include "cli/ReadQueue.h"
+#include "cli/RigOptions.h"
 #include "cli/Wakeup.h"
-#include "decode/LogDrain.h"
-#include "decode/LogFile.h"
-#include "decode/LogLines.h"
-#include "decode/OutputFile.h"
-#include "decode/TimeBase.h"
-#include "decode/ViewTWI.h"
-#include "events/EventBuffer.h"
+#include "events/Counter.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -44,25 +42,48 @@ namespace {
 constexpr double kMaxSeconds = 1e9;
 
 constexpr std::string_view kHelp =
-    R"(usage: wirelog-cli capture [--module N] [--seconds S] [-o FILE]
+    R"(usage: wirelog-cli capture [--module N] [--seconds S] [--max-events N]
+                           [--timestamps[=utc]] [-o FILE]
+                           [--rotate SIZE] [--rotate-every DURATION]
 
 Captures from a module as the window's START does and writes the log as it
 comes: each line followed by CR LF, an empty line before each event that
-begins a transaction, the same bytes the window's Save Log writes.
+begins a transaction, the same bytes the window's Save Log writes. There is
+no event limit (the window's 999,999 is its own): the capture runs, in
+constant memory, until it is stopped.
 
   --module N         the module whose device index is N ('wirelog-cli list'
                      shows them); without it, the only module attached
   --seconds S        stop after S seconds (a decimal number, at most 1e9);
                      without it, stop on Ctrl+C (SIGINT), SIGTERM or SIGHUP
-  -o, --output FILE  write the log to FILE when the capture stops instead of
-                     to standard output as it comes; FILE is replaced at once
-                     and whole (the log goes to a temporary file beside it)
+  --max-events N     stop after N events
+  --timestamps       start every line with its event's time in seconds since
+                     the capture began (9 decimals) and a blank
+  --timestamps=utc   ...with its time as ISO 8601 UTC with microseconds
+                     (2026-12-07T15:37:41.123456Z) instead
+  -o, --output FILE  write the log to FILE instead of to standard output. It
+                     is written as it comes, as FILE.partial, synced to the
+                     disk every second, and takes the name FILE when the
+                     capture ends (replacing FILE); a device, FIFO or
+                     /dev/stdout is written directly
+  --rotate SIZE      with -o: end the current file once it holds SIZE bytes
+                     (K, M, G: KiB, MiB, GiB) and go on in the next
+  --rotate-every DURATION
+                     with -o: end the current file after DURATION (seconds,
+                     or a number with s, m, h or d) and go on in the next
   -h, --help         show this text
 
+With rotation FILE itself is not written: the files are named
+STEM-<capture start, UTC>-NNNNNNNN.EXT beside it (bus.log gives
+bus-20261207T153741Z-00000001.log, ...), so they sort in time order. Each is
+complete and synced when it takes its name; a file ends between two
+transactions, or where it stands once it has grown to twice SIZE or lasted
+twice DURATION.
+
 Stopping sends the module its stop command, reads what it sent before it
-stopped, closes it and writes the log; a second signal ends the program at once
-(the temporary file beside FILE is removed). A capture holds at most 999,999 events; later events
-are neither stored nor shown (a note on standard error says so).
+stopped, closes it and finishes the log; a second signal ends the program at
+once, leaving an unfinished file under its .partial name, as a crash does (all
+but at most the last second of the log is in it).
 
 The adapter library is found as for 'wirelog-cli list' (WIRELOG_ADAPTER, or
 the file next to wirelog-cli); WIRELOG_SIM=demo adds a simulated module.
@@ -77,6 +98,10 @@ struct Options {
     std::optional<int> module;
     std::optional<double> seconds;
     std::optional<std::string> output;
+    std::uint64_t maxEvents = 0;     // 0: no limit
+    std::uint64_t rotateBytes = 0;   // 0: not by size
+    std::uint64_t rotateSeconds = 0; // 0: not by time
+    LineStamps stamps = LineStamps::None;
     bool help = false;
 };
 
@@ -88,6 +113,35 @@ int UsageError(const std::string& message) {
     Fail(message);
     std::fputs("Try 'wirelog-cli capture --help'.\n", stderr);
     return kExitUsage;
+}
+
+// --max-events, --rotate and --rotate-every: nothing when `arg` is none of them, an empty text
+// when its value is sound, the problem otherwise.
+template <typename Value>
+std::optional<std::string> ParseRigOption(std::string_view arg, Value&& value, Options& options) {
+    std::optional<std::uint64_t> parsed;
+    std::string_view expected;
+    if (arg == "--max-events") {
+        const auto text = value();
+        parsed = text ? ParseEventCount(*text) : std::nullopt;
+        options.maxEvents = parsed.value_or(0);
+        expected = "a positive whole number of events";
+    } else if (arg == "--rotate") {
+        const auto text = value();
+        parsed = text ? ParseByteSize(*text) : std::nullopt;
+        options.rotateBytes = parsed.value_or(0);
+        expected = "a size in bytes (a positive number, optionally with K, M or G)";
+    } else if (arg == "--rotate-every") {
+        const auto text = value();
+        parsed = text ? ParseDurationSeconds(*text) : std::nullopt;
+        options.rotateSeconds = parsed.value_or(0);
+        expected = "a duration (a positive whole number of seconds, optionally with s, m, h or d)";
+    } else {
+        return std::nullopt;
+    }
+    if (!parsed)
+        return std::string(arg) + " needs " + std::string(expected);
+    return std::string();
 }
 
 std::optional<std::string> ParseArguments(int argc, char** argv, Options& options) {
@@ -123,10 +177,20 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Options& option
             if (!text || text->empty())
                 return "option '" + std::string(arg) + "' needs a file name";
             options.output = std::string(*text);
+        } else if (const auto stamps = ParseStampsOption(arg)) {
+            if (*stamps == LineStamps::None)
+                return "--timestamps takes 'utc' or 'seconds' (got '" + std::string(arg) + "')";
+            options.stamps = *stamps;
+        } else if (auto problem = ParseRigOption(arg, value, options)) {
+            if (!problem->empty())
+                return *problem;
         } else {
             return "unexpected argument '" + std::string(arg) + "'";
         }
     }
+    if ((options.rotateBytes != 0 || options.rotateSeconds != 0) &&
+        (!options.output || *options.output == "-"))
+        return "--rotate and --rotate-every need -o FILE";
     return std::nullopt;
 }
 
@@ -175,56 +239,6 @@ Choice ChooseModule(const ModuleList& list, const std::optional<int>& wanted) {
     return {list.entries.front(), 0};
 }
 
-// Where the log goes: standard output as it comes, or a staged file committed at the end.
-class LogOutput {
-public:
-    bool Open(const std::optional<std::string>& file, std::string& error) {
-        if (!file || *file == "-")
-            return true;
-        toFile_ = true;
-        name_ = "'" + *file + "'";
-        if (file_.Open(PathFromUtf8(*file), error))
-            return true;
-        error = "cannot write " + name_ + ": " + error;
-        return false;
-    }
-
-    // Writes the lines and forgets them, so a long capture is never held twice.
-    bool Write(LogLines& lines) {
-        const bool ok = WriteLogFile(lines, [this](std::string_view bytes) {
-            if (toFile_)
-                return file_.Write(bytes);
-            return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
-                   std::fflush(stdout) == 0;
-        });
-        lines.clear();
-        if (!ok && !toFile_)
-            stdoutError_ = errno;
-        return ok;
-    }
-
-    // The stage a second signal removes, empty when there is none.
-    const std::filesystem::path& StagePath() const { return file_.StagePath(); }
-
-    bool Finish(std::string& error) {
-        if (toFile_ && !file_.Commit(error)) {
-            error = "cannot write " + name_ + ": " + error;
-            return false;
-        }
-        if (toFile_)
-            return true;
-        if (stdoutError_ != 0 && stdoutError_ != EPIPE)
-            error = std::string("cannot write standard output: ") + std::strerror(stdoutError_);
-        return stdoutError_ == 0;
-    }
-
-private:
-    OutputFile file_;
-    std::string name_;
-    bool toFile_ = false;
-    int stdoutError_ = 0;
-};
-
 // Overruns the module's USB chip has reported so far, through the adapter library's extension
 // call; 0 when the library (FTDI's own, say) has none.
 std::uint64_t ChipOverruns() {
@@ -250,14 +264,29 @@ void NoteOverruns(std::uint64_t before) {
              " overruns: bytes were lost before they reached the computer");
 }
 
-void NoteFullBuffer() {
-    if (myevtHead.load() >= kEventCapacity)
-        Fail("the capture reached 999,999 events; later events were neither stored nor shown");
+void NoteLostReads(const ReadQueue& reads) {
+    if (const std::uint64_t dropped = reads.DroppedBytes(); dropped > 0)
+        Fail("the log could not keep up: " + std::to_string(dropped) +
+             " bytes of the module's stream were lost (the output is too slow)");
 }
 
-void NoteNoEvent() {
-    if (myevtHead.load() == 0)
+void NoteEnd(const LogPipeline& pipeline) {
+    if (pipeline.eventsWritten() == 0)
         Fail("note: the module sent no event; the log is empty");
+    else if (pipeline.reached())
+        Fail("note: stopped after " + std::to_string(pipeline.eventsWritten()) +
+             " events (--max-events)");
+}
+
+// When tick 0 of the reader's stamps happened, for UTC line stamps: taken just before the reader
+// starts and takes its base, which lies within a thread start of it.
+CaptureClock ClockNow() {
+    CaptureClock clock;
+    clock.ticksPerSecond = static_cast<std::uint64_t>(CounterFrequency());
+    clock.startUnixMicros = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
+    return clock;
 }
 
 // Reports of the binding (a library that lacks a function) are usage errors, whenever they come.
@@ -267,6 +296,53 @@ int ReportLibraryProblems(Problems& library, int status) {
         Fail(report);
     return reports.empty() ? status : kExitUsage;
 }
+
+// The main thread's clock work between reads: the log synced to the disk once a second, and
+// the file rotated on schedule (at a boundary, or where it stands once a whole period late).
+class RoundTimer {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::seconds kSyncInterval{1};
+
+    explicit RoundTimer(std::uint64_t rotateSeconds)
+        : period_(std::chrono::seconds(rotateSeconds)), nextSync_(Clock::now() + kSyncInterval),
+          nextCut_(Clock::now() + period_) {}
+
+    // The earliest of the capture's deadline and the timer's own.
+    Wakeup::Deadline Next(const Wakeup::Deadline& deadline) const {
+        Clock::time_point next = nextSync_;
+        if (period_.count() != 0)
+            next = std::min(next, nextCut_);
+        return deadline ? std::min(next, *deadline) : next;
+    }
+
+    bool Tick(LogPipeline& pipeline, CaptureOutput& output) {
+        const Clock::time_point now = Clock::now();
+        bool ok = true;
+        if (period_.count() != 0 && now >= nextCut_) {
+            // A cut still waiting from the last period is overdue: it happens before the next
+            // event, boundary or not.
+            pipeline.RequestCut(cutRequested_);
+            cutRequested_ = true;
+            while (nextCut_ <= now)
+                nextCut_ += period_;
+            ok = pipeline.flush();
+        }
+        if (!pipeline.CutPending())
+            cutRequested_ = false;
+        if (now >= nextSync_) {
+            ok = output.Sync() && ok;
+            nextSync_ = now + kSyncInterval;
+        }
+        return ok;
+    }
+
+private:
+    const std::chrono::seconds period_;
+    Clock::time_point nextSync_;
+    Clock::time_point nextCut_;
+    bool cutRequested_ = false;
+};
 
 } // namespace
 
@@ -294,6 +370,12 @@ int RunCapture(int argc, char** argv) {
         problems.Add(text);
         wakeup.Notify(Wakeup::kMessage);
     };
+    // The reader only queues its reads; this thread frames them, so the event buffer can be
+    // emptied as often as it fills.
+    ReadQueue reads;
+    callbacks.takeRead = [&](const std::uint8_t* bytes, std::size_t count, std::int64_t stamp) {
+        reads.Push(stamp, bytes, count);
+    };
     CaptureControl capture(library, callbacks);
 
     const ModuleList list = capture.Load();
@@ -303,30 +385,39 @@ int RunCapture(int argc, char** argv) {
     if (!choice.entry)
         return choice.status;
 
-    LogOutput output;
+    CaptureOutput output;
     std::string error;
     {
-        // From the stage's creation to its registration a second stop signal would leave the
-        // stage behind, so stop signals wait until it is registered.
+        // The stop signals wait until the output is open, so that none interrupts its creation.
         const Wakeup::SignalsHeld signalsHeld;
-        if (!output.Open(options.output, error)) {
+        const std::int64_t startSeconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                              std::chrono::system_clock::now().time_since_epoch())
+                                              .count();
+        if (!output.Open(options.output, options.rotateBytes != 0 || options.rotateSeconds != 0,
+                         startSeconds, error)) {
             Fail(error);
             return kExitFailure;
         }
-        wakeup.RemoveOnSecondSignal(output.StagePath());
     }
 #ifdef SIGPIPE
     // A reader of our standard output that goes away must not kill us before the stop command.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
 
-    InitTimeBase();
     const std::uint64_t overrunsBefore = ChipOverruns();
-    LogLines lines;
-    if (!capture.StartCapture(*choice.entry, [&] {
-            ResetDecoder();
-            lines.clear();
-        })) {
+    std::optional<LogPipeline> pipeline;
+    const auto startLog = [&] {
+        WriterOptions writing;
+        writing.stamps = options.stamps;
+        writing.clock = ClockNow();
+        pipeline.emplace(static_cast<double>(writing.clock.ticksPerSecond) / 1000.0,
+                         MakeEventWriter(kLogFormat, writing),
+                         [&output](std::string_view bytes) { return output.Write(bytes); });
+        pipeline->LimitEvents(options.maxEvents);
+        if (options.rotateBytes != 0 || options.rotateSeconds != 0)
+            pipeline->CutEvery(options.rotateBytes, [&output] { return output.Cut(); });
+    };
+    if (!capture.StartCapture(*choice.entry, startLog)) {
         Fail("couldn't open the module " + *choice.entry);
         return ReportLibraryProblems(libraryProblems, kExitFailure);
     }
@@ -336,29 +427,36 @@ int RunCapture(int argc, char** argv) {
         deadline = std::chrono::steady_clock::now() +
                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                        std::chrono::duration<double>(*options.seconds));
+    RoundTimer timer(options.rotateSeconds);
+    const auto takeReads = [&] {
+        reads.Drain([&](std::int64_t stamp, const std::uint8_t* bytes, std::size_t count) {
+            pipeline->frameRead(stamp, bytes, count);
+        });
+        return pipeline->flush();
+    };
     bool writable = true;
     std::vector<std::string> failures;
     std::vector<std::string> libraryReports;
     while (true) {
-        const unsigned reasons = wakeup.Wait(deadline);
-        DrainEvents(lines);
-        writable = output.Write(lines) && writable;
+        const unsigned reasons = wakeup.Wait(timer.Next(deadline));
+        writable = takeReads() && writable;
+        writable = timer.Tick(*pipeline, output) && writable;
         if (reasons & Wakeup::kMessage) {
             failures = problems.Take();
             libraryReports = libraryProblems.Take();
         }
-        if (!failures.empty() || !libraryReports.empty() || !writable ||
+        if (!failures.empty() || !libraryReports.empty() || !writable || pipeline->reached() ||
             (reasons & Wakeup::kStopSignal) ||
             (deadline && std::chrono::steady_clock::now() >= *deadline))
             break;
     }
     capture.StopCapture();
-    // What the reader stored before the stop still belongs to the log.
-    DrainEvents(lines);
-    writable = output.Write(lines) && writable;
-    NoteFullBuffer();
+    // What the reader took in before the stop still belongs to the log.
+    writable = takeReads() && writable;
+    writable = pipeline->finish() && writable;
+    NoteLostReads(reads);
     NoteOverruns(overrunsBefore);
-    NoteNoEvent();
+    NoteEnd(*pipeline);
 
     for (const std::string& failure : failures)
         Fail(failure);

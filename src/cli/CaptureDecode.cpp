@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "cli/CaptureDecode.h"
 
+#include "busmonitor/CaptureMonitor.h"
 #include "cli/LogPipeline.h"
 #include "cli/ProgressMeter.h"
-#include "busmonitor/CaptureMonitor.h"
 
 #include <vector>
 
@@ -13,7 +13,7 @@ std::optional<std::string> DecodeCapture(CaptureMonitor& capture, LogPipeline& p
                                          ProgressMeter& progress, bool& sinkFailed) {
     std::vector<MonitorEvent> events;
     try {
-        while (capture.Next(events)) {
+        while (!pipeline.reached() && capture.Next(events)) {
             // Each event is one read of its own, stamped with its sample: the decoder's ticks
             // are samples, so every gap it shows is exact.
             for (const MonitorEvent& event : events) {

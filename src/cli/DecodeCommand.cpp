@@ -4,12 +4,13 @@
 #include "busmonitor/CaptureMonitor.h"
 #include "cli/CaptureDecode.h"
 #include "cli/Commands.h"
-#include "cli/FileNames.h"
 #include "cli/ExitCodes.h"
+#include "cli/FileNames.h"
 #include "cli/LogPipeline.h"
+#include "cli/OutputFormats.h"
 #include "cli/ProgressMeter.h"
+#include "cli/RigOptions.h"
 #include "decode/OutputFile.h"
-#include "events/EventBuffer.h"
 
 #include <cerrno>
 #include <charconv>
@@ -44,7 +45,7 @@ constexpr std::uint64_t kMicrosecondTicksPerSecond = 1'000'000;
 constexpr std::size_t kSniffBytes = 4096;
 
 constexpr std::string_view kHelp =
-    R"(usage: wirelog-cli decode [--raw] [-o OUT] [INPUT]
+    R"(usage: wirelog-cli decode [--raw] [--max-events N] [-o OUT] [INPUT]
        wirelog-cli decode [--scl CH] [--sda CH] [--idle-us N] [--glitch-ns N]
                           [--format sr|vcd|csv] [-o OUT] CAPTURE
 
@@ -57,6 +58,7 @@ before each event that begins a transaction.
   -o, --output OUT   write the log to OUT instead of standard output. OUT is
                      replaced only once the whole input has decoded (the log
                      goes to a temporary file beside OUT, then takes its name)
+  --max-events N     stop after N events (default: no limit)
   --raw              INPUT is the module's raw byte stream rather than timed
                      read batches; it is cut into reads of at most 32764
                      bytes, all stamped 0, so no START shows a gap
@@ -87,20 +89,22 @@ Timed read batches (the default input), one read of the module per line:
     0 00 05
     1520 01 07 A0 09 1B 02
 
-A capture holds at most 999,999 events; as in the window, later events are
-neither stored nor shown (a note on standard error says how much was left out).
+There is no event limit (the window's 999,999 is its own): the log is written
+as the input is decoded, in constant memory, whatever its length.
 
 Exit status: 0 on success; 1 when the log cannot be written (OUT or standard
 output); 2 on bad usage, bad input (the message names the file or line and what
 is wrong), an unreadable INPUT or a capture file that cannot be decoded. On
-failure nothing is written to standard output and OUT is neither created nor
-changed.
+failure OUT is neither created nor changed. Standard output gets the log as it
+is decoded: a fault found late (a bad line near the end, a corrupt capture) is
+reported, with its status, after the lines already written.
 )";
 
 struct Options {
     bool raw = false;
     bool help = false;
     bool timestamps = false;
+    std::uint64_t maxEvents = 0; // 0: no limit
     // Logic captures only.
     std::optional<std::string> scl, sda, format, idleUs, glitchNs;
     std::optional<std::string> input;  // none or "-": standard input
@@ -169,6 +173,16 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Options& option
             options.raw = true;
         } else if (!optionsEnded && arg == "--timestamps") {
             options.timestamps = true;
+        } else if (!optionsEnded && name == "--max-events") {
+            const bool inline_ = name.size() < arg.size();
+            if (!inline_ && i + 1 == argc)
+                return "option '--max-events' needs a number of events";
+            const std::string_view text = inline_ ? arg.substr(name.size() + 1) : argv[++i];
+            const auto count = ParseEventCount(text);
+            if (!count)
+                return "--max-events needs a positive whole number (got '" + std::string(text) +
+                       "')";
+            options.maxEvents = *count;
         } else if (auto* value = optionsEnded ? nullptr : CaptureOption(options, name)) {
             if (name.size() < arg.size()) {
                 *value = std::string(arg.substr(name.size() + 1));
@@ -278,7 +292,7 @@ private:
 // Feeds the raw stream in reads of the reader's largest size.
 void DecodeRaw(Input& input, LogPipeline& pipeline, bool& sinkFailed) {
     std::vector<char> block(kLargestRead);
-    for (std::string_view read; !(read = input.Read(block)).empty();) {
+    for (std::string_view read; !pipeline.reached() && !(read = input.Read(block)).empty();) {
         if (!pipeline.addRead(0, reinterpret_cast<const std::uint8_t*>(read.data()), read.size())) {
             sinkFailed = true;
             return;
@@ -298,15 +312,17 @@ std::optional<std::string> DecodeInput(const Options& options, Input& input, Log
     TimedBatchStream stream([&](const TimedBatch& batch) {
         sinkFailed = !pipeline.addRead(static_cast<std::int64_t>(batch.timeStamp),
                                        batch.bytes.data(), batch.bytes.size());
-        return !sinkFailed;
+        return !sinkFailed && !pipeline.reached();
     });
     std::vector<char> block(std::size_t{1} << 16);
     std::string_view text;
-    while (!(text = input.Read(block)).empty() && stream.Feed(text)) {
+    while (!pipeline.reached() && !(text = input.Read(block)).empty() && stream.Feed(text)) {
     }
     if (input.failed())
         return input.ReadError();
-    stream.Finish();
+    // A bounded decode ends inside the input, where the rest of a line is not its end.
+    if (!pipeline.reached())
+        stream.Finish();
     if (stream.Failed())
         return input.name() + ": " + stream.error().describe();
     return std::nullopt;
@@ -319,40 +335,73 @@ void NoteLostInput(const LogPipeline& pipeline) {
                      "wirelog-cli decode: note: the stream ends inside an event (code %u waits "
                      "for its value byte); it is not in the log\n",
                      static_cast<unsigned>(pipeline.waitingCode()));
-    if (pipeline.droppedBytes() == 0)
-        return;
-    std::fprintf(stderr,
-                 "wirelog-cli decode: note: the capture is full at %u events; the last %llu "
-                 "bytes of the stream were not decoded\n",
-                 static_cast<unsigned>(kEventCapacity),
-                 static_cast<unsigned long long>(pipeline.droppedBytes()));
+    if (pipeline.reached())
+        std::fprintf(stderr,
+                     "wirelog-cli decode: note: stopped after %llu events (--max-events); the "
+                     "rest of the input was not decoded\n",
+                     static_cast<unsigned long long>(pipeline.eventsWritten()));
 }
 
-// Decodes into the log and writes it to OUT or standard output, all or nothing.
+// Standard output, written as the log comes; the first failure is kept for the end.
+class StandardOutput {
+public:
+    StandardOutput() {
+#ifdef _WIN32
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    }
+    bool Write(std::string_view bytes) {
+        errno = 0;
+        if (error_ == 0 && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+            error_ = errno != 0 ? errno : EIO;
+        return error_ == 0;
+    }
+    bool Finish(std::string& error) {
+        errno = 0;
+        if (error_ == 0 && std::fflush(stdout) != 0)
+            error_ = errno != 0 ? errno : EIO;
+        if (error_ != 0)
+            error = std::generic_category().message(error_);
+        return error_ == 0;
+    }
+
+private:
+    int error_ = 0;
+};
+
+// Decodes into the log and writes it: to OUT all or nothing, to standard output as it comes.
 int WriteLog(const Options& options, double ticksPerMs, std::uint64_t ticksPerSecond,
              const std::function<std::optional<std::string>(LogPipeline&, bool&)>& decode) {
     std::string error;
     const std::string target = options.output.value_or("-");
-    const std::string targetName = target == "-" ? "standard output" : "'" + target + "'";
+    const bool toStandardOutput = target == "-";
+    const std::string targetName = toStandardOutput ? "standard output" : "'" + target + "'";
     OutputFile output;
-    if (!output.Open(PathFromUtf8(target), error)) {
+    StandardOutput standardOutput;
+    if (!toStandardOutput && !output.Open(PathFromUtf8(target), error)) {
         Fail("cannot write " + targetName + ": " + error);
         return kExitFailure;
     }
 
-    LogPipeline pipeline(ticksPerMs,
-                         [&output](std::string_view bytes) { return output.Write(bytes); });
-    if (options.timestamps)
-        pipeline.stampLines(ticksPerSecond);
+    WriterOptions writing;
+    writing.stamps = options.timestamps ? LineStamps::Seconds : LineStamps::None;
+    writing.clock.ticksPerSecond = ticksPerSecond;
+    LogPipeline pipeline(
+        ticksPerMs, MakeEventWriter(kLogFormat, writing), [&](std::string_view bytes) {
+            return toStandardOutput ? standardOutput.Write(bytes) : output.Write(bytes);
+        });
+    pipeline.LimitEvents(options.maxEvents);
     bool sinkFailed = false;
     if (const auto problem = decode(pipeline, sinkFailed)) {
+        if (toStandardOutput && !sinkFailed)
+            pipeline.finish();
         Fail(*problem);
         return kExitUsage;
     }
-    // A failed sink is reported by Commit(), which knows why the write failed.
+    // A failed sink is reported by Commit() or Finish(), which know why the write failed.
     if (!sinkFailed)
         pipeline.finish();
-    if (!output.Commit(error)) {
+    if (toStandardOutput ? !standardOutput.Finish(error) : !output.Commit(error)) {
         Fail("cannot write " + targetName + ": " + error);
         return kExitFailure;
     }

@@ -1,95 +1,116 @@
 // SPDX-License-Identifier: MIT
 #include "cli/LogPipeline.h"
 
-#include "decode/LogDrain.h"
-#include "decode/LogFile.h"
 #include "decode/ViewTWI.h"
 #include "events/EventBuffer.h"
 
-#include <charconv>
-#include <cstdio>
+#include <algorithm>
 
 namespace Wirelog::cli {
 namespace {
 
-// Lines held before they are handed on: enough to write in large chunks, small next to a
-// full capture's log.
-constexpr std::size_t kFlushLines = 1 << 16;
-
-// "seconds.nanoseconds " for a time stamp; the fraction is truncated to whole nanoseconds.
-constexpr std::size_t kMaxStampLength = 32;
-std::size_t FormatSeconds(char* out, std::int64_t ticks, std::uint64_t ticksPerSecond) {
-    const std::uint64_t magnitude =
-        ticks < 0 ? 0 - static_cast<std::uint64_t>(ticks) : static_cast<std::uint64_t>(ticks);
-    const std::uint64_t rest = magnitude % ticksPerSecond;
-    // rest * 1e9 stays within 64 bits for any rate up to 18 GHz; beyond, long double does.
-    constexpr std::uint64_t kNanoseconds = 1'000'000'000;
-    const std::uint64_t fraction =
-        rest <= ~0ull / kNanoseconds
-            ? rest * kNanoseconds / ticksPerSecond
-            : static_cast<std::uint64_t>(static_cast<long double>(rest) * kNanoseconds /
-                                         static_cast<long double>(ticksPerSecond));
-    char* at = out;
-    if (ticks < 0)
-        *at++ = '-';
-    at = std::to_chars(at, out + kMaxStampLength, magnitude / ticksPerSecond).ptr;
-    at += std::snprintf(at, 12, ".%09llu ", static_cast<unsigned long long>(fraction));
-    return static_cast<std::size_t>(at - out);
-}
+// Bytes held before they are handed on: large writes, small next to any log.
+constexpr std::size_t kHandOverBytes = 1 << 16;
 
 } // namespace
 
-LogPipeline::LogPipeline(double ticksPerMillisecond, Sink sink) : sink_(std::move(sink)) {
+LogPipeline::LogPipeline(double ticksPerMillisecond, std::unique_ptr<EventWriter> writer, Sink sink)
+    : writer_(std::move(writer)), sink_(std::move(sink)) {
     Wirelog::div = ticksPerMillisecond;
     ResetEventBuffer();
     ResetDecoder();
+    out_.reserve(2 * kHandOverBytes);
+    writer_->begin(out_);
+    partBytes_ = out_.size();
+}
+
+void LogPipeline::CutEvery(std::uint64_t bytes, Cut cut) {
+    cutBytes_ = bytes;
+    cut_ = std::move(cut);
+}
+
+void LogPipeline::RequestCut(bool now) {
+    cutRequested_ = true;
+    cutNow_ = cutNow_ || now;
 }
 
 bool LogPipeline::addRead(std::int64_t timer, const std::uint8_t* bytes, std::size_t count) {
-    if (sinkFailed_)
-        return false;
     frameRead(timer, bytes, count);
     return drain();
 }
 
 void LogPipeline::frameRead(std::int64_t timer, const std::uint8_t* bytes, std::size_t count) {
-    droppedBytes_ += FrameBatch(bytes, count, timer, pending_);
-}
-
-bool LogPipeline::drain() {
-    if (sinkFailed_)
-        return false;
-    if (stampTicksPerSecond_ != 0)
-        drainStamped();
-    else
-        DrainEvents(lines_);
-    return lines_.size() < kFlushLines || flush();
-}
-
-bool LogPipeline::finish() {
-    return !sinkFailed_ && flush();
-}
-
-std::uint64_t LogPipeline::eventsStored() const {
-    return myevtHead.load(std::memory_order_acquire);
-}
-
-// DrainEvents with each line's time in front; the separator lines stay empty.
-void LogPipeline::drainStamped() {
-    while (myevtTail < myevtHead.load(std::memory_order_acquire)) {
-        const TWIevent& event = MyEvents[myevtTail++];
-        if (IsSeparatorCode(event.cmd))
-            lines_.append({});
-        lines_.AppendWritten(kMaxStampLength + kMaxViewTWILength, [&](char* out) {
-            const std::size_t stamp = FormatSeconds(out, event.timer, stampTicksPerSecond_);
-            return stamp + FormatViewTWI(out + stamp, event.cmd, event.data, event.timer);
-        });
+    while (count > 0 && !sinkFailed_ && !reached()) {
+        // A read frames into at most one event per byte; one that might not fit waits for the
+        // buffer to be written out and emptied, and a larger one goes in parts, which frame as
+        // the whole read does.
+        if (kEventCapacity - myevtHead.load(std::memory_order_relaxed) < count)
+            drain();
+        const std::size_t part = std::min<std::size_t>(
+            count, kEventCapacity - myevtHead.load(std::memory_order_relaxed));
+        FrameBatch(bytes, part, timer, pending_);
+        bytes += part;
+        count -= part;
     }
 }
 
+bool LogPipeline::CutDue() const {
+    return cutRequested_ || (cutBytes_ != 0 && partBytes_ + out_.size() >= cutBytes_);
+}
+
+bool LogPipeline::CutNow() const {
+    return cut_ && CutDue() &&
+           (writer_->atBoundary() || cutNow_ ||
+            (cutBytes_ != 0 && partBytes_ + out_.size() >= 2 * cutBytes_));
+}
+
+bool LogPipeline::drain() {
+    while (!sinkFailed_ && myevtTail < myevtHead.load(std::memory_order_acquire) && !reached()) {
+        if (CutNow() && !DoCut())
+            break;
+        writer_->write(MyEvents[myevtTail++], out_);
+        ++eventsWritten_;
+        if (out_.size() >= kHandOverBytes)
+            HandOver();
+    }
+    // Everything framed is written (or beyond the bound): the buffer starts over.
+    if (myevtTail == myevtHead.load(std::memory_order_acquire) || reached())
+        ResetEventBuffer();
+    return !sinkFailed_;
+}
+
 bool LogPipeline::flush() {
-    sinkFailed_ = !WriteLogFile(lines_, sink_);
-    lines_.clear();
+    // A part due to end ends now when the bus is between transactions, not with the next event,
+    // which may be long in coming.
+    return drain() && HandOver() && (!CutNow() || DoCut());
+}
+
+bool LogPipeline::finish() {
+    if (!drain())
+        return false;
+    writer_->finish(out_);
+    return HandOver();
+}
+
+bool LogPipeline::HandOver() {
+    if (sinkFailed_)
+        return false;
+    if (!out_.empty()) {
+        partBytes_ += out_.size();
+        sinkFailed_ = !sink_(out_);
+        out_.clear();
+    }
+    return !sinkFailed_;
+}
+
+bool LogPipeline::DoCut() {
+    if (!HandOver())
+        return false;
+    cutRequested_ = cutNow_ = false;
+    partBytes_ = 0;
+    sinkFailed_ = !cut_();
+    // Every part is a whole file of its format, with its own opening bytes.
+    writer_->begin(out_);
     return !sinkFailed_;
 }
 
