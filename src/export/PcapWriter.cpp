@@ -66,14 +66,19 @@ void PcapWriter::transaction(const Transaction& t) {
         *out_ += static_cast<char>(t.addressByte);
         out_->append(t.data.begin(), t.data.end());
     }
-    for (const TWIevent& e : t.errors)
-        error(e);
+    for (const ErrorRun& run : t.errors)
+        appendError(run);
 }
 
 void PcapWriter::error(const TWIevent& event) {
-    const std::uint32_t flags =
-        std::uint32_t{event.cmd} << 24 | (event.cmd == TWI_BUFFER_ERROR ? kEventBufferOverrun : 0);
-    appendRecordHeader(event.timer, kPseudoHeaderBytes, kPseudoHeaderBytes);
+    appendError({event.cmd, 1, event.timer});
+}
+
+void PcapWriter::appendError(const ErrorRun& run) {
+    const std::uint32_t count = run.count < 0xFF ? static_cast<std::uint32_t>(run.count) : 0xFF;
+    const std::uint32_t flags = std::uint32_t{run.code} << 24 | count << 16 |
+                                (run.code == TWI_BUFFER_ERROR ? kEventBufferOverrun : 0);
+    appendRecordHeader(run.time, kPseudoHeaderBytes, kPseudoHeaderBytes);
     appendPseudoHeader(true, flags);
 }
 

@@ -8,9 +8,10 @@
 // in bits 6 to 0 and bit 7 set for an event packet, then 4 bytes of flags, big-endian. A data
 // packet has the read flag (bit 0) set for a read and carries the address byte as it went over
 // the bus, then the data bytes. An event packet has no payload; its flags carry the event: the
-// link type defines no bus-protocol errors, so the error's code stands in bits 31 to 24, and a
-// buffer error also sets 0x40 ("data buffer overrun; some data is lost"), the monitor switching
-// on 0x01 ("promiscuous mode enabled").
+// link type defines no bus-protocol errors, so the error's code stands in bits 31 to 24 and the
+// number of times it came back to back in bits 23 to 16 (at most 255); a buffer error also sets
+// 0x40 ("data buffer overrun; some data is lost"), the monitor switching on is 0x01
+// ("promiscuous mode enabled").
 #include "decode/EventWriter.h"
 #include "export/Transactions.h"
 
@@ -39,6 +40,7 @@ public:
 private:
     void transaction(const Transaction& t) override;
     void error(const TWIevent& event) override;
+    void appendError(const ErrorRun& run);
     void appendRecordHeader(std::int64_t ticks, std::uint32_t captured, std::uint32_t length);
     void appendPseudoHeader(bool event, std::uint32_t flags);
 

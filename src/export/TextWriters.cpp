@@ -79,9 +79,13 @@ void TransactionsWriter::transaction(const Transaction& t) {
         AppendNumber(line, t.bytesNotHeld);
         line += " more bytes)";
     }
-    for (const TWIevent& e : t.errors) {
+    for (const ErrorRun& run : t.errors) {
         line += " error ";
-        line += EventCodeName(e.cmd);
+        line += EventCodeName(run.code);
+        if (run.count > 1) {
+            line += " x";
+            AppendNumber(line, run.count);
+        }
     }
     if (t.errorsNotHeld != 0) {
         line += " (";
@@ -124,19 +128,27 @@ void JsonlWriter::transaction(const Transaction& t) {
         line += AckJson(t.dataAcks[i]);
     }
     line += "],\"errors\":[";
-    for (std::size_t i = 0; i < t.errors.size(); ++i) {
-        line += i == 0 ? "\"" : ",\"";
-        line += EventCodeName(t.errors[i].cmd);
-        line += '"';
+    // Runs are listed name by name, up to a bound per line; the rest are counted.
+    std::uint64_t listed = 0, notListed = t.errorsNotHeld;
+    for (const ErrorRun& run : t.errors) {
+        for (std::uint64_t i = 0; i < run.count; ++i) {
+            if (listed == kMaxJsonErrors) {
+                notListed += run.count - i;
+                break;
+            }
+            line += listed++ == 0 ? "\"" : ",\"";
+            line += EventCodeName(run.code);
+            line += '"';
+        }
     }
     line += ']';
     if (t.bytesNotHeld != 0) {
         line += ",\"bytes_not_held\":";
         AppendNumber(line, t.bytesNotHeld);
     }
-    if (t.errorsNotHeld != 0) {
+    if (notListed != 0) {
         line += ",\"errors_not_held\":";
-        AppendNumber(line, t.errorsNotHeld);
+        AppendNumber(line, notListed);
     }
     line += "}\n";
 }

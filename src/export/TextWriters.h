@@ -29,7 +29,7 @@ private:
     std::string* out_ = nullptr;
 };
 
-// "<start> <duration> <address> <R|W> <ACK|NAK|-> (<byte> <ACK|NAK|->)... (error <name>)..."
+// "<start> <duration> <address> <R|W> <ACK|NAK|-> (<byte> <ACK|NAK|->)... (error <name> [xN])..."
 // with "--" for the address, direction and its ACK bit when no address byte was completed, and
 // "<time> error <name>" for an error outside any transaction.
 class TransactionsWriter final : public GroupingWriter {
@@ -45,6 +45,9 @@ private:
 // {"time":..,"duration":..,"address":..,"read":..,"data":[..],"ack":[..],"errors":[..]}
 class JsonlWriter final : public GroupingWriter {
 public:
+    // Error names one line lists at most.
+    static constexpr std::uint64_t kMaxJsonErrors = 1024;
+
     explicit JsonlWriter(const CaptureClock& clock, AddressSet keep = {})
         : GroupingWriter(clock, keep) {}
 

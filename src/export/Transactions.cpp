@@ -147,12 +147,15 @@ void TransactionGrouper::join(const TWIevent& event) {
             ++current_.bytesNotHeld;
         }
     }
-    if (IsErrorCode(event.cmd)) {
-        if (current_.errors.size() < kMaxHeldErrors)
-            current_.errors.push_back(event);
-        else
-            ++current_.errorsNotHeld;
-    }
+    if (!IsErrorCode(event.cmd))
+        return;
+    std::vector<ErrorRun>& runs = current_.errors;
+    if (!runs.empty() && runs.back().code == event.cmd && current_.errorsNotHeld == 0)
+        ++runs.back().count;
+    else if (runs.size() < kMaxHeldErrorRuns)
+        runs.push_back({event.cmd, 1, event.timer});
+    else
+        ++current_.errorsNotHeld;
 }
 
 void TransactionGrouper::close() {

@@ -55,6 +55,14 @@ private:
     bool open_ = false;
 };
 
+// One error, or the same error repeated back to back (a NAKed read the master goes on clocking
+// gives a data-after-NAK per byte).
+struct ErrorRun {
+    std::uint8_t code = 0;
+    std::uint64_t count = 0;
+    std::int64_t time = 0; // of the first
+};
+
 struct Transaction {
     std::int64_t start = 0;
     std::int64_t end = 0;
@@ -65,8 +73,8 @@ struct Transaction {
     std::vector<AckBit> dataAcks;
     // Data bytes past what one transaction holds: counted, not kept.
     std::uint64_t bytesNotHeld = 0;
-    std::vector<TWIevent> errors; // error events in order, as many as one transaction holds
-    std::uint64_t errorsNotHeld = 0;
+    std::vector<ErrorRun> errors;    // in order, as many runs as one transaction holds
+    std::uint64_t errorsNotHeld = 0; // errors past the last run held
 
     bool read() const { return (addressByte & 1) != 0; }
     std::uint8_t address() const { return static_cast<std::uint8_t>(addressByte >> 1); }
@@ -97,7 +105,7 @@ public:
 class TransactionGrouper {
 public:
     static constexpr std::size_t kMaxHeldBytes = 262'144;
-    static constexpr std::size_t kMaxHeldErrors = 256;
+    static constexpr std::size_t kMaxHeldErrorRuns = 256;
 
     explicit TransactionGrouper(TransactionSink& sink, AddressSet keep = {})
         : sink_(sink), keep_(keep) {}

@@ -46,6 +46,10 @@ TEST(Transactions, FormAroundEveryErrorCodeAsDocumented) {
          "0.000013000 0.000004000 0x50 R ACK 0x57 ACK 0x52 NAK\n"},
         {{E(1, 0, 1), E(8, 0x42, 2), E(4, 0, 3), E(2, 0, 4)},
          "0.000001000 0.000003000 0x21 W NAK error TWI_DATA_AFTER_NAK\n"},
+        {{E(1, 0, 1), E(7, 0xA1, 2), E(10, 1, 3), E(4, 0, 4), E(4, 0, 5), E(4, 0, 6), E(17, 9, 7),
+          E(4, 0, 8), E(2, 0, 9)},
+         "0.000001000 0.000008000 0x50 R ACK 0x01 NAK error TWI_DATA_AFTER_NAK x3 error "
+         "TWI_BUFFER_ERROR error TWI_DATA_AFTER_NAK\n"},
         {{E(1, 0, 1), E(7, 0xA0, 2), E(11, 6, 3), E(1, 0, 5), E(12, 0xA1, 6)},
          "0.000001000 0.000002000 0x50 W ACK error TWI_BAD_STOP\n"
          "0.000005000 0.000001000 0x50 R - error TWI_ADDR_STOP\n"},
@@ -196,17 +200,18 @@ std::string Bytes(std::initializer_list<int> bytes) {
 // times add the capture's start and carry exact nanoseconds of a logic capture's samples.
 TEST(Pcap, WritesLinkType209PacketsAtTheCapturesTimes) {
     PcapWriter writer(CaptureClock{3, 1'700'000'000'999'999}, {}, 1);
-    const std::string out = WriteAll(
-        writer, {E(1, 0, 3), E(7, 0xA1, 4), E(9, 0xDE, 5), E(4, 0, 5), E(10, 0xAD, 6), E(2, 0, 7)});
+    const std::string out = WriteAll(writer, {E(1, 0, 3), E(7, 0xA1, 4), E(9, 0xDE, 5), E(4, 0, 5),
+                                              E(4, 0, 6), E(10, 0xAD, 6), E(2, 0, 7)});
     const std::string header = Bytes({0x4D, 0x3C, 0xB2, 0xA1, 2,    0,    4,    0,   0, 0, 0, 0, 0,
                                       0,    0,    0,    0x06, 0x00, 0x04, 0x00, 209, 0, 0, 0});
     // 1,700,000,000.999999 s + 1 s = 1,700,000,001 s + 999,999,000 ns.
     const std::string packet =
         Bytes({0x01, 0xF1, 0x53, 0x65, 0x18, 0xC6, 0x9A, 0x3B, 8, 0,    0,    0,
                8,    0,    0,    0,    0x01, 0,    0,    0,    1, 0xA1, 0xDE, 0xAD});
-    // The data-after-NAK event at tick 5: 1 s + 666,666,666 ns + 999,999,000 ns carries a second.
+    // Two data-after-NAK events in a row, one event packet at the first's tick 5 with the count 2:
+    // 1 s + 666,666,666 ns + 999,999,000 ns carries a second.
     const std::string event = Bytes({0x02, 0xF1, 0x53, 0x65, 0xC2, 0x82, 0xBC, 0x27, 5, 0, 0,
-                                     0,    5,    0,    0,    0,    0x81, 0x04, 0,    0, 0});
+                                     0,    5,    0,    0,    0,    0x81, 0x04, 0x02, 0, 0});
     EXPECT_EQ(out, header + packet + event);
 }
 
