@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    Wirelog::Form1 window({scratch.path(), [] { return QByteArray(); }});
+    Wirelog::Form1 window({QFile::encodeName(scratch.path()).toStdString(), {}});
     window.findChild<QCheckBox*>(QStringLiteral("cbAutoScroll"))->setChecked(true);
     window.show();
     auto& startStop = *window.findChild<QPushButton*>(QStringLiteral("btnStartStop"));

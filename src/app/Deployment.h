@@ -3,10 +3,13 @@
 // Puts the adapter library next to the user's work: the program carries the library's file
 // image and writes it to "wirlg000.dll" in the current directory when no file of that name is
 // there. An existing file is taken as the library, whatever it holds.
-#include <QByteArray>
-#include <QString>
-
+//
+// No window toolkit here: each program supplies where its image comes from (a Qt resource, a
+// Windows resource).
+#include <cstddef>
+#include <filesystem>
 #include <functional>
+#include <vector>
 
 namespace Wirelog {
 
@@ -20,16 +23,10 @@ extern bool _isRunning;
 
 // Where the library goes and where its bytes come from; tests replace both.
 struct SupportLibraryDeployment {
-    QString directory;
+    std::filesystem::path directory;
     // Read only when the file has to be written; an empty image counts as a missing resource.
-    std::function<QByteArray()> image;
+    std::function<std::vector<std::byte>()> image;
 };
-
-// The current directory and the image embedded in the program.
-SupportLibraryDeployment DefaultDeployment();
-
-// The image the build embedded as a resource; empty when the program carries none.
-QByteArray EmbeddedSupportLibrary();
 
 enum class DeployResult { AlreadyPresent, Written, Failed };
 
@@ -37,5 +34,9 @@ enum class DeployResult { AlreadyPresent, Written, Failed };
 // fails part-way removes what it wrote, so a later start never takes a truncated file for the
 // library.
 DeployResult DeploySupportLibrary(const SupportLibraryDeployment& deployment);
+
+// The deployed file as the adapter binding opens it: relative to the current directory when
+// it lies below it, so that the program's own case is the bare file name.
+std::filesystem::path SupportLibraryPath(const SupportLibraryDeployment& deployment);
 
 } // namespace Wirelog

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Automatic scaling: the window is designed for a user-interface font whose character cell is
-// 6 x 15 pixels; with another default font its geometry grows or shrinks in proportion, so
-// that captions keep fitting their controls. Fonts themselves are not scaled.
+// Automatic scaling in Qt's terms: the design's scaling (form/Design.h) with the character cell
+// measured from a QFont. Fonts themselves are not scaled.
+#include "form/Design.h"
+
 #include <QRect>
 #include <QSize>
 
@@ -10,7 +11,7 @@ class QFont;
 
 namespace Wirelog {
 
-inline constexpr QSize kDesignCell{6, 15};
+inline constexpr QSize kDesignCellSize{kDesignCell.width, kDesignCell.height};
 
 // A font's character cell: the average width of the 52 Latin letters, rounded to whole pixels,
 // by the font's height.
@@ -18,16 +19,18 @@ QSize CharacterCell(const QFont& font);
 
 class AutoScale {
 public:
-    explicit AutoScale(QSize cell) : cell_(cell) {}
+    explicit AutoScale(QSize cell) : scale_({cell.width(), cell.height()}) {}
 
-    // Edges are scaled, not widths, so controls that touch at the design size still touch.
-    QRect Rect(const QRect& design) const;
-    QSize Size(const QSize& design) const;
-    int X(int design) const;
-    int Y(int design) const;
+    QRect Rect(const QRect& design) const {
+        const DesignRect r = scale_.Rect({design.x(), design.y(), design.width(), design.height()});
+        return {r.x, r.y, r.width, r.height};
+    }
+    QSize Size(const QSize& design) const {
+        return {scale_.X(design.width()), scale_.Y(design.height())};
+    }
 
 private:
-    QSize cell_;
+    DesignScale scale_;
 };
 
 } // namespace Wirelog

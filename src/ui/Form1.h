@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The program's one window: the module list with SCAN, START/STOP, auto-scroll, Save Log, the
-// key help and the log list. It owns every control and every handler, the binding to the
-// adapter library and the capture.
-#include "adapter/AdapterLibrary.h"
+// The program's one window in Qt: the module list with SCAN, START/STOP, auto-scroll, Save Log,
+// the key help and the log list. A view over FormBehaviour, which decides everything the window
+// does: this class builds and lays out the controls, forwards their events and shows what the
+// behaviour tells it.
 #include "app/Deployment.h"
-#include "capture/CaptureControl.h"
+#include "form/FormBehaviour.h"
+#include "form/FormView.h"
 #include "ui/CoalescedCall.h"
 #include "ui/KeyPreview.h"
 #include "ui/ListBox.h"
 #include "ui/LogModel.h"
 #include "ui/LogView.h"
-#include "ui/SelectedIndexWatch.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -23,11 +23,9 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <functional>
-#include <memory>
 #include <optional>
-
-class QKeyEvent;
 
 namespace Wirelog {
 
@@ -41,24 +39,27 @@ std::optional<QString> RunSaveDialog(QFileDialog& dialog);
 // The program's icon in every size it is drawn at (16, 32, 48 and 256 pixels).
 QIcon ProgramIcon();
 
-class Form1 : public QWidget {
+// The current directory and the adapter library image embedded in the program.
+SupportLibraryDeployment DefaultDeployment();
+
+class Form1 : public QWidget, private FormView {
     Q_OBJECT
 
 public:
-    // Sets the time base, deploys the adapter library into the current directory and builds
-    // the controls. The adapter library is bound from the deployed file.
+    // The behaviour's start-up duties (time base, deployment of the adapter library into the
+    // current directory), then the controls.
     Form1();
     // The same with the library's bytes and target directory given, for tests: the window
     // binds whatever file "wirlg000.dll" in that directory is.
     explicit Form1(const SupportLibraryDeployment& deployment);
+    // The window's disposal first: no reader outlives the controls.
     ~Form1() override;
 
     // The first show runs the load step (Form1_Load) just before the window appears.
     void setVisible(bool visible) override;
 
-    // Moves every event stored since the last refresh into the log list and, with auto-scroll
-    // checked, shows the newest line. Window thread only.
-    void UpdateLoggingWindow();
+    // One log refresh now. Window thread only.
+    void UpdateLoggingWindow() { behaviour_.UpdateLoggingWindow(); }
 
     // Asks the window thread for one UpdateLoggingWindow. Callable from any thread, also after
     // the window is gone (it then does nothing); requests still pending are merged.
@@ -71,43 +72,36 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    struct DesignedControl {
-        QWidget& control;
-        const char* name;
-        const char* caption; // null for controls without one
-        QRect design;        // at the design character cell
-        bool sizedToText;
-    };
-    std::array<DesignedControl, 17> Design();
+    std::array<QWidget*, 17> Controls();
+    QWidget& Control(std::string_view name);
 
     void InitializeComponent();
     void CreateControls();
     void SetUpSaveDialog();
     void WireHandlers();
     void SetTabOrder();
-    void SetStackingOrder();
     void LayOut();
+    int SelectedDevice() const;
 
-    // Load: ends the program after a failed deployment, otherwise prepares the modules.
-    void Form1_Load();
-    void PrepareModules();
-    // Run first when the window goes away: a capture must not outlive it.
-    void StopCaptureForDisposal();
+    // FormView
+    void ShowModules(const std::vector<std::string>& entries) override;
+    void ShowSelectedModule(int index) override;
+    void SetStartStopCaption(std::string_view caption) override;
+    void SetSaveEnabled(bool enabled) override;
+    bool IsAutoScrollChecked() const override;
+    void LogLinesAppended(std::size_t first, std::size_t count) override;
+    void LogCleared() override;
+    void ScrollLogToEnd() override;
+    void ShowMessage(std::string_view text) override;
+    void ShowMessageWithoutBlocking(std::string_view text, std::function<void()> closed) override;
+    std::optional<std::filesystem::path>
+    AskSaveFileName(const SaveDialogSettings& settings) override;
+    void RequestLogRefresh() override;
+    void CloseWindow() override;
 
-    void FillDeviceList();
-    void ShowModules(const ModuleList& modules);
-    std::string SelectedEntry() const;
-    // What SCAN, a selection and Save Log do to a running capture: no stop command.
-    void EndCaptureWithoutStopCommand();
-    void SaveLogTo(const QString& path);
-
-    void bscan_Click();
-    void lbDevices_SelectedIndexChanged();
-    void lbMode_SelectedIndexChanged();
-    void bStartStop_Click();
-    void bSave_Click();
-    void Form_KeyDown(QKeyEvent& event);
-
+    // First: the start-up duties run before any control exists. It goes last, so its capture,
+    // stopped by the disposal, is joined once nothing of the window is left to reach.
+    FormBehaviour behaviour_;
     QLabel label2{this};
     QPushButton bscan{this};
     ListBox lbDevices{this};
@@ -124,28 +118,22 @@ private:
     QLabel label1{this};
     QPushButton bSave{this};
     QLabel label4{this};
-    LogModel logModel_{this};
+    LogModel logModel_{behaviour_, this};
     LogView listBox1{this};
     QFileDialog saveFileDialog1{this};
     SaveDialogRunner runSaveDialog_ = RunSaveDialog;
 
-    SelectedIndexWatch devicesSelection_{lbDevices, [this] { lbDevices_SelectedIndexChanged(); }};
-    SelectedIndexWatch modeSelection_{lbMode, [this] { lbMode_SelectedIndexChanged(); }};
-
-    KeyPreview keyPreview_{*this, [this](QKeyEvent& event) { Form_KeyDown(event); }};
+    KeyPreview keyPreview_{*this, [this](QKeyEvent& event) { OnKeyPress(event); }};
+    void OnKeyPress(const QKeyEvent& event);
     // The log list's anchoring to the right and bottom edges, fixed when it is laid out.
     int logRightMargin_ = 0;
     int logBottomMargin_ = 0;
     bool loaded_ = false;
-    // Before the capture, which calls it until it is gone.
-    AdapterLibrary adapter_;
-    // After the controls, so that it goes before them: no refresh can start once they are going.
+    bool closing_ = false; // the load step ended the program
     // At most one refresh per kRefreshInterval: at a saturated bus the reader asks hundreds of
     // times a second, and each run costs the view a relayout and a repaint.
     static constexpr std::chrono::milliseconds kRefreshInterval{20};
     CoalescedCall logRefresh_{[this] { UpdateLoggingWindow(); }, kRefreshInterval};
-    // Last, so that it goes first: every reader joined before anything it reaches goes.
-    std::unique_ptr<CaptureControl> capture_;
 };
 
 } // namespace Wirelog

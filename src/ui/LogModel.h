@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The log list's rows: a read-only view of the compact line store.
+// The log list's rows: a read-only view of the behaviour's compact line store.
 //
 // Lines reach the store first and are published to views afterwards in one insertion, so a
 // refresh that adds a million lines costs views one rowsInserted, not a million. Text becomes a
 // QString only when a view asks for a row it shows.
-#include "decode/LogLines.h"
+#include "form/FormBehaviour.h"
 
 #include <QAbstractListModel>
 
@@ -15,30 +15,26 @@ class LogModel : public QAbstractListModel {
     Q_OBJECT
 
 public:
-    explicit LogModel(QObject* parent = nullptr);
+    // form must outlive this model.
+    explicit LogModel(const FormBehaviour& form, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
-    // Drains every pending event of the event buffer into the log, then publishes the new
-    // lines. Returns the number of lines added.
-    std::size_t AppendPendingEvents();
+    // The store gained lines [first, first + count): published as one insertion.
+    void Appended(std::size_t first, std::size_t count);
+    // The store was emptied.
+    void Cleared();
 
-    // Removes every line.
-    void Clear();
+    // The store itself, for the figures of the benchmarks.
+    const LogLines& Lines() const { return form_.Lines(); }
 
-    // The published lines, for saving.
-    const LogLines& Lines() const { return lines_; }
-
-    // Characters in the longest published line.
-    std::size_t LongestLine() const { return longestLine_; }
+    // Characters in the longest line.
+    std::size_t LongestLine() const { return form_.LongestLine(); }
 
 private:
-    void PublishNewLines();
-
-    LogLines lines_;
-    int published_ = 0; // rows views know of; lines_ may run ahead only inside one refresh
-    std::size_t longestLine_ = 0;
+    const FormBehaviour& form_;
+    int published_ = 0; // rows views know of; the store may run ahead only inside one refresh
 };
 
 } // namespace Wirelog

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The program's message box: what the user sees, and how messages from other threads reach
 // the window thread.
-#include "app/MessageBox.h"
+#include "ui/MessageBox.h"
 
 #include <QAbstractButton>
 #include <QApplication>

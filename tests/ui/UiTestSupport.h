@@ -6,10 +6,10 @@
 #include "SimControl.h"
 #include "TestPlatform.h"
 #include "app/Deployment.h"
-#include "app/MessageBox.h"
 #include "decode/ViewTWI.h"
 #include "events/EventBuffer.h"
 #include "ui/Form1.h"
+#include "ui/MessageBox.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -22,14 +22,12 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <sys/resource.h>
 
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
@@ -62,6 +60,10 @@ private:
     }};
 };
 
+inline std::filesystem::path Path(const QString& name) {
+    return QFile::encodeName(name).toStdString();
+}
+
 template <typename T> T& Child(QObject& parent, const char* name) {
     if (T* child = parent.findChild<T*>(QString::fromLatin1(name)))
         return *child;
@@ -81,26 +83,6 @@ inline void StartNewCapture() {
     ResetDecoder();
 }
 
-// While alive, a write past `bytes` fails as on a full disk, without the ending signal.
-class ScopedFileSizeLimit {
-public:
-    explicit ScopedFileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &previous_);
-        rlimit limited = previous_;
-        limited.rlim_cur = bytes;
-        if (setrlimit(RLIMIT_FSIZE, &limited) != 0)
-            throw std::runtime_error("cannot limit the file size");
-    }
-    ~ScopedFileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = std::signal(SIGXFSZ, SIG_IGN);
-};
-
 class UiTest : public ::testing::Test {
 protected:
     UiTest() {
@@ -113,8 +95,7 @@ protected:
         window.reset(); // one window, so one capture, at a time
         sim.Configure(modules);
         _isRunning = true;
-        window = std::make_unique<Form1>(
-            SupportLibraryDeployment{dir.path(), [] { return QByteArray(); }});
+        window = std::make_unique<Form1>(SupportLibraryDeployment{Path(dir.path()), {}});
         window->show();
         QApplication::setActiveWindow(window.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));

@@ -61,8 +61,8 @@ using WindowTest = UiTest;
 // has twice its size unless sized to its caption; shown controls never overlap and Tab visits
 // the five input controls.
 TEST_F(WindowTest, ControlsFollowTheDesignScaledByTheCharacterCell) {
-    const ApplicationFontWithCell font(kDesignCell * 2);
-    ASSERT_EQ(CharacterCell(QApplication::font()), kDesignCell * 2);
+    const ApplicationFontWithCell font(kDesignCellSize * 2);
+    ASSERT_EQ(CharacterCell(QApplication::font()), kDesignCellSize * 2);
     Open("hw:off");
     const QList<QSize> iconSizes = window->windowIcon().availableSizes();
     EXPECT_TRUE(iconSizes.contains(QSize(16, 16)) && iconSizes.contains(QSize(32, 32)));

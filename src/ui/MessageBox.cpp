@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/MessageBox.h"
+#include "ui/MessageBox.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>

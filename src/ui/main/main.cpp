@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Wirelog: the window program. It takes no command line.
-#include "app/MainLoop.h"
+#include "ui/MainLoop.h"
 #include "ui/Form1.h"
 
 #include <QApplication>

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The program's one way of telling the user something: a modal box with an OK button.
+// The Qt window's way of telling the user something: a modal box with an OK button. Form1 shows
+// every message of the window's behaviour through it.
 //
-// Every message goes through MessageBox so that tests can record messages instead of showing
-// them (ScopedMessageSink). The box belongs to the window thread; called from any other thread,
-// the box is queued to the window thread and the caller returns at once, so a worker can never
-// block on a window thread that may itself be waiting for the worker.
+// Tests of the Qt window record messages instead of showing them (ScopedMessageSink). The box
+// belongs to the window thread; called from any other thread, the box is queued to the window
+// thread and the caller returns at once, so a worker can never block on a window thread that may
+// itself be waiting for the worker.
+#include "form/FormTexts.h"
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -18,7 +21,6 @@ class QWidget;
 
 namespace Wirelog {
 
-inline constexpr std::string_view kMessageCaption = "Wirelog";
 inline constexpr unsigned kMessageOk = 0; // one OK button, no icon
 inline constexpr int kMessageResultOk = 1;
 

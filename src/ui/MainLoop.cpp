@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/MainLoop.h"
+#include "ui/MainLoop.h"
 
 #include <QApplication>
 #include <QMetaObject>
