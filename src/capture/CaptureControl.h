@@ -46,7 +46,8 @@ struct ReaderCallbacks {
     // Set: every successful read's bytes and stamp go here instead of being framed into the
     // event buffer, for an owner that frames them itself (the command line, which has no
     // event limit). The bytes are valid only during the call.
-    std::function<void(const std::uint8_t* bytes, std::size_t count, std::int64_t stamp)> takeRead;
+    std::function<void(const std::uint8_t* bytes, std::size_t count, std::int64_t stamp)> takeRead =
+        nullptr;
 };
 
 class CaptureControl {

@@ -157,7 +157,10 @@ void SyncFolder(const fs::path& file) {
 }
 
 std::string Quoted(const fs::path& path) {
-    return "'" + Utf8FromPath(path) + "'";
+    std::string quoted(1, '\'');
+    quoted += Utf8FromPath(path);
+    quoted += '\'';
+    return quoted;
 }
 
 std::string Reason(int error) {
@@ -178,6 +181,7 @@ struct CaptureOutput::State {
     int error = 0;
     std::string failedName;
     bool unsynced = false;
+    bool partWritten = false; // the current part has bytes
     bool readerGone = false;
 
     bool Fail(int code, const fs::path& name) {
@@ -191,6 +195,7 @@ struct CaptureOutput::State {
     bool OpenPart() {
         final = rotate ? PartName(target, start, ++part) : target;
         partial = PartialName(final);
+        partWritten = false;
         errno = 0;
         fd = OpenNewFile(partial);
         return fd >= 0 || Fail(LastError(), partial);
@@ -222,9 +227,16 @@ struct CaptureOutput::State {
 CaptureOutput::CaptureOutput() : state_(std::make_unique<State>()) {}
 
 CaptureOutput::~CaptureOutput() {
-    // A capture that did not end as asked leaves its part unfinished, under the .partial name.
-    if (state_->fd >= 0 && state_->kind != Kind::StandardOutput)
-        CloseFile(state_->fd);
+    State& s = *state_;
+    if (s.fd < 0)
+        return;
+    CloseFile(s.fd);
+    // A capture that never began (no module to open) leaves nothing behind; one that wrote and
+    // did not end as asked leaves its part unfinished, under the .partial name.
+    if (s.kind == Kind::File && !s.partWritten) {
+        std::error_code ignored;
+        fs::remove(s.partial, ignored);
+    }
 }
 
 fs::path CaptureOutput::PartialName(const fs::path& final) {
@@ -246,8 +258,12 @@ fs::path CaptureOutput::PartName(const fs::path& target, std::int64_t startUnixS
     std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
     char number[24];
     std::snprintf(number, sizeof number, "%08llu", static_cast<unsigned long long>(index));
+    std::string middle(1, '-');
+    middle += stamp;
+    middle += '-';
+    middle += number;
     fs::path name = target.stem();
-    name += "-" + std::string(stamp) + "-" + number;
+    name += middle;
     name += target.extension();
     return target.has_parent_path() ? target.parent_path() / name : name;
 }
@@ -275,6 +291,8 @@ bool CaptureOutput::Open(const std::optional<std::string>& name, bool rotate,
             }
         } else if (!s.OpenPart()) {
             error = "cannot write " + s.failedName + ": " + Reason(s.error);
+            if (s.error == EEXIST)
+                error += " (left by a capture that did not end: rename or remove it)";
             return false;
         }
     }
@@ -301,6 +319,7 @@ bool CaptureOutput::Write(std::string_view bytes) {
     if (const int failed = WriteAll(s.fd, bytes))
         return s.Fail(failed, s.kind == Kind::File ? s.partial : s.target);
     s.unsynced = true;
+    s.partWritten = true;
     return true;
 }
 

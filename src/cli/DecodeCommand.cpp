@@ -348,7 +348,7 @@ std::optional<std::string> DecodeInput(const Options& options, Input& input, Log
 
 // Things the log cannot show but the user should know; the log itself is as the window's.
 void NoteLostInput(const LogPipeline& pipeline) {
-    if (pipeline.endsInsideEvent())
+    if (pipeline.endsInsideEvent() && !pipeline.reached())
         std::fprintf(stderr,
                      "wirelog-cli decode: note: the stream ends inside an event (code %u waits "
                      "for its value byte); it is not in the log\n",

@@ -11,6 +11,9 @@ namespace {
 
 // Bytes held before they are handed on: large writes, small next to any log.
 constexpr std::size_t kHandOverBytes = 1 << 16;
+// Events framed before the buffer is written out and started over: the same few pages of it
+// serve a capture of any length, and stay in the cache.
+constexpr std::uint32_t kDrainEvents = 1 << 16;
 
 } // namespace
 
@@ -41,10 +44,11 @@ bool LogPipeline::addRead(std::int64_t timer, const std::uint8_t* bytes, std::si
 
 void LogPipeline::frameRead(std::int64_t timer, const std::uint8_t* bytes, std::size_t count) {
     while (count > 0 && !sinkFailed_ && !reached()) {
-        // A read frames into at most one event per byte; one that might not fit waits for the
-        // buffer to be written out and emptied, and a larger one goes in parts, which frame as
-        // the whole read does.
-        if (kEventCapacity - myevtHead.load(std::memory_order_relaxed) < count)
+        // A read frames into at most one event per byte; one that might take the buffer past
+        // kDrainEvents waits for it to be written out and emptied, and one larger than the
+        // buffer goes in parts, which frame as the whole read does.
+        const std::uint32_t head = myevtHead.load(std::memory_order_relaxed);
+        if (head > 0 && (head + std::min<std::size_t>(count, kDrainEvents) > kDrainEvents))
             drain();
         const std::size_t part = std::min<std::size_t>(
             count, kEventCapacity - myevtHead.load(std::memory_order_relaxed));

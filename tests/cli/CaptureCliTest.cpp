@@ -57,9 +57,9 @@ TEST_F(CaptureCli, CaptureWritesTheLogThatDecodingTheSameStreamGives) {
     }
 }
 
-// The stop waits for a blocked read; a second signal ends the program at once, and the staged
-// log beside the output goes with it.
-TEST_F(CaptureCli, ASecondSignalEndsAtOnceAndLeavesNoTemporaryFile) {
+// The stop waits for a blocked read; a second signal ends the program at once and, as a crash
+// would, leaves the unfinished log under its .partial name, never under the final one.
+TEST_F(CaptureCli, ASecondSignalEndsAtOnceAndLeavesTheLogUnfinished) {
     CliRun run = SimRun({"capture", "-o", (dir / "out.log").string()},
                         "hw:off;dev:read=block,block_ms=60000");
     std::thread signaller;
@@ -73,7 +73,7 @@ TEST_F(CaptureCli, ASecondSignalEndsAtOnceAndLeavesNoTemporaryFile) {
     const auto result = RunCli(run);
     signaller.join();
     EXPECT_EQ(result.status, -1) << "ended by the signal";
-    EXPECT_TRUE(fs::is_empty(dir));
+    EXPECT_EQ(Listing(), std::vector<std::string>{"out.log.partial"});
 }
 
 // A library that cannot be loaded, or lacks a function the command needs, is status 2.
@@ -81,6 +81,7 @@ TEST_F(CaptureCli, CaptureNeedsOneUsableModuleAndLibraryAndReportsWhatEndsIt) {
     const std::string two = "hw:off;dev:serial=A;dev:serial=B";
     const std::string missing = (dir / "missing.so").string();
     const std::string partial = WIRELOG_TEST_PARTIAL_ADAPTER; // lacks FT_Open
+    Write("left.log.partial", "kept");
     const struct {
         std::vector<std::string> args;
         std::string sim;
@@ -92,12 +93,21 @@ TEST_F(CaptureCli, CaptureNeedsOneUsableModuleAndLibraryAndReportsWhatEndsIt) {
         {{"capture", "--seconds", "9"}, two, 2, "1 (s/n B)"},
         {{"capture", "--module", "5", "--seconds", "9"}, two, 1, "device index 5"},
         {{"capture", "--module", "1", "--seconds", "0.1"}, two, 0, ""},
-        {{"capture", "--seconds", "9"}, "hw:off;dev:open=fail", 1, "couldn't open"},
+        {{"capture", "-o", (dir / "never.log").string()},
+         "hw:off;dev:open=fail",
+         1,
+         "couldn't open"},
+        {{"capture", "-o", (dir / "left.log").string()}, "demo", 1, "rename or remove it"},
         {{"capture", "--seconds", "-1"}, "demo", 2, "--seconds"},
         {{"capture", "--seconds", "1e10"}, "demo", 2, "at most 1000000000"},
         {{"capture", "--seconds", "0.3"}, "hw:off;dev:status=fail", 0, "no event"},
         {{"capture", "--seconds", "30"}, "hw:off;dev:read=fail", 1, "RError!"},
         {{"capture", "-o", (dir / "no/such.log").string()}, "demo", 1, "no/such.log"},
+        {{"capture", "--rotate", "1M"}, "demo", 2, "need -o FILE"},
+        {{"capture", "--max-events", "0"}, "demo", 2, "--max-events needs"},
+        {{"capture", "--rotate-every", "5y", "-o", "x"}, "demo", 2, "--rotate-every needs"},
+        {{"capture", "--timestamps=local"}, "demo", 2, "--timestamps takes"},
+        {{"capture", "-o", "/dev/null", "--rotate", "5K"}, "demo", 1, "only a file can rotate"},
         {{"list"}, "demo", 2, "missing.so", missing},
         {{"capture"}, "demo", 2, "missing.so", missing},
         {{"capture", "--module", "0", "--seconds", "9"}, "demo", 2, "FT_Open", partial},
@@ -111,6 +121,8 @@ TEST_F(CaptureCli, CaptureNeedsOneUsableModuleAndLibraryAndReportsWhatEndsIt) {
         EXPECT_EQ(result.status, row.status) << result.err;
         EXPECT_NE(result.err.find(row.err), std::string::npos) << result.err;
     }
+    EXPECT_EQ(Listing(), std::vector<std::string>{"left.log.partial"}) << "nothing else written";
+    EXPECT_EQ(ReadFile(dir / "left.log.partial"), "kept");
 }
 
 } // namespace

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 namespace Wirelog::test {
 namespace {
@@ -67,8 +69,36 @@ TEST_F(DecodeCli, RawStreamDecodesLikeOneReadStampedZero) {
     EXPECT_TRUE(Decode({"--raw"}, rawFile).out == expected.out);
 }
 
-// No failure writes to standard output or creates or changes OUT, not even one that comes after
-// the log has begun to be staged; a bad line's own wording is the parser's.
+// Ten times the window's limit: every event is written, and the first 999,999 exactly as a decode
+// that stops there (or never gets further) writes them.
+TEST_F(DecodeCli, WritesTenMillionEventsAndTheFirst999999AsBefore) {
+    const std::string pattern = {0x01, 0x07, '\xA0', 0x09, 0x42, 0x02, 0x05, 0x05}; // 6 events
+    std::string raw;
+    for (int i = 0; i < 1'666'666; ++i)
+        raw += pattern;
+    raw += "\x05\x05\x05\x05";
+    const fs::path all = Write("all.bin", raw);
+    const auto first =
+        Decode({"--raw", Write("first.bin", raw.substr(0, 166'666 * 8 + 5)).string()});
+    const auto bounded = Decode({"--raw", "--max-events", "999999", all.string()});
+    EXPECT_TRUE(bounded.out == first.out);
+    EXPECT_NE(bounded.err.find("stopped after 999999 events"), std::string::npos) << bounded.err;
+
+    const auto whole = Decode({"--raw", "-o", (dir / "all.log").string(), all.string()});
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    std::ifstream log(dir / "all.log", std::ios::binary);
+    std::string start(first.out.size(), '\0');
+    log.read(start.data(), static_cast<std::streamsize>(start.size()));
+    EXPECT_TRUE(start == first.out);
+    std::size_t lines = std::count(start.begin(), start.end(), '\n');
+    for (std::vector<char> block(1 << 20); log.read(block.data(), block.size()) || log.gcount();)
+        lines += std::count(block.begin(), block.begin() + log.gcount(), '\n');
+    EXPECT_EQ(lines, 10'000'000u + 1'666'666u) << "every event and each START's empty line";
+}
+
+// No failure creates or changes OUT, not even one that comes after the log has begun to be
+// staged; standard output gets the log as it comes, and a late fault after it. A bad line's own
+// wording is the parser's.
 TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
     const std::string input = Write("in.txt", "0 00 05\n").string();
     std::string text;
@@ -101,8 +131,7 @@ TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
         {{"--glitch-ns", "", sr}, 2, "--glitch-ns needs a whole number"},
         {{"--raw", "--scl", "SCL", sr}, 2, "--raw input is the module's byte stream"},
         {{"--sda", "SDA", WIRELOG_DEMO_FILE}, 2, "not a logic capture"},
-        {{bad}, 2, "bad.txt': line 200001: bad hex byte '0G'"},
-        {{"-o", old, bad}, 2, "line 200001"},
+        {{"-o", old, bad}, 2, "bad.txt': line 200001: bad hex byte '0G'"},
         {{"-o", out, bad}, 2, "line 200001"},
     };
     for (const auto& row : rows) {
@@ -112,11 +141,15 @@ TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
         EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");
     }
+    const auto late = Decode({bad});
+    EXPECT_EQ(late.status, 2);
+    EXPECT_NE(late.err.find("line 200001"), std::string::npos) << late.err;
+    EXPECT_EQ(late.out.size(), 200'000 * std::string("*** Bus is now idle ***\r\n").size());
     EXPECT_EQ(ReadFile(old), "kept\r\n");
     EXPECT_EQ(Listing(), (std::vector<std::string>{"bad.txt", "in.txt", "old.log"}));
     const auto help = Decode({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("usage: wirelog-cli decode [--raw] [-o OUT] [INPUT]"),
+    EXPECT_NE(help.out.find("usage: wirelog-cli decode [--raw] [--max-events N] [-o OUT] [INPUT]"),
               std::string::npos);
 }
 
