@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 
 namespace Wirelog {
 namespace {
@@ -43,8 +44,9 @@ RecordingError Problem(const CaptureError& error, const std::filesystem::path& f
 
 bool Named(const std::vector<std::string>& channels, std::string_view name) {
     return std::any_of(channels.begin(), channels.end(), [&](const std::string& channel) {
-        return std::equal(channel.begin(), channel.end(), name.begin(), name.end(),
-                          [](char a, char b) { return std::toupper(a) == std::toupper(b); });
+        return std::equal(
+            channel.begin(), channel.end(), name.begin(), name.end(),
+            [](unsigned char a, unsigned char b) { return std::toupper(a) == std::toupper(b); });
     });
 }
 
