@@ -38,7 +38,7 @@ void BM_Export(benchmark::State& state, OutputFormat format, const char* address
         ParseAddressList(addresses, keep, error);
     std::size_t written = 0, largestRound = 0;
     for (auto _ : state) {
-        div = 1000.0;
+        Wirelog::div = 1000.0;
         ResetDecoder();
         auto writer = MakeExportWriter(format, {1'000'000, 0}, keep, nullptr);
         std::string out;
