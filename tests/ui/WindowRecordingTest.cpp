@@ -38,14 +38,14 @@ protected:
         return QTest::qWaitFor([&] { return Rows(Log()) == lines; }, 10'000);
     }
     std::vector<QStringList> dialogs; // the channels each channel dialog offered
-    // Answers the dialog with SCL on channel 0 and SDA on channel 3.
+    // Answers the dialog with SCL on channel 2 and SDA on channel 1.
     ChannelDialogRunner answer = [this](ChannelDialog& dialog) {
         QStringList offered;
         for (int i = 0; i < dialog.sclBox().count(); ++i)
             offered << dialog.sclBox().itemText(i);
         dialogs.push_back(offered);
-        dialog.sclBox().setCurrentIndex(0);
-        dialog.sdaBox().setCurrentIndex(3);
+        dialog.sclBox().setCurrentIndex(2);
+        dialog.sdaBox().setCurrentIndex(1);
         return true;
     };
 };
@@ -68,9 +68,11 @@ TEST_F(WindowRecordingTest, AFileOnTheCommandLineOrDroppedFillsTheListAsDecodeDo
     EXPECT_TRUE(dialogs.empty());
     Drop(batches);
     ASSERT_TRUE(WaitForLog(decoded));
-    Drop(kCaptures + "/i2c/gigabyte_6vle-vxl_i2c/gigabyte_6vle_vxl_i2c.sr");
+    Drop(kCaptures + "/braintechnology_usb_lps_powerup.vcd");
     ASSERT_TRUE(QTest::qWaitFor([&] { return Rows(Log()) != decoded; }, 10'000));
-    EXPECT_EQ(dialogs, (std::vector<QStringList>{{"0", "1", "2", "3", "4", "5", "6", "7"}}));
+    EXPECT_EQ(dialogs, (std::vector<QStringList>{
+                           {"PB0", "PB1/SDA", "PB2/SCL", "PB3", "PB4", "PB5", "D6", "D7"}}));
+    EXPECT_EQ(Rows(Log()).at(4), QStringLiteral("Address + Read  + ACK, addr = 0x50"));
     EXPECT_TRUE(messages.all.empty());
 }
 
