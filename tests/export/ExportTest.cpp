@@ -184,12 +184,7 @@ TEST(TextFormats, AnEndlessTransactionIsHeldOnlyUpToItsCap) {
     EXPECT_EQ(out.substr(out.size() - 16), " (5 more bytes)\n");
 }
 
-std::string Bytes(std::initializer_list<int> bytes) {
-    std::string s;
-    for (const int b : bytes)
-        s += static_cast<char>(b);
-    return s;
-}
+using namespace std::string_literals;
 
 // The file header, a read packet with its pseudo-header and an error event, byte for byte;
 // times add the capture's start and carry exact nanoseconds of a logic capture's samples.
@@ -197,16 +192,13 @@ TEST(Pcap, WritesLinkType209PacketsAtTheCapturesTimes) {
     PcapWriter writer(CaptureClock{3, 1'700'000'000'999'999}, {}, 1);
     const std::string out = WriteAll(writer, {E(1, 0, 3), E(7, 0xA1, 4), E(9, 0xDE, 5), E(4, 0, 5),
                                               E(4, 0, 6), E(10, 0xAD, 6), E(2, 0, 7)});
-    const std::string header = Bytes({0x4D, 0x3C, 0xB2, 0xA1, 2,    0,    4,    0,   0, 0, 0, 0, 0,
-                                      0,    0,    0,    0x06, 0x00, 0x04, 0x00, 209, 0, 0, 0});
+    const auto header = "\x4D\x3C\xB2\xA1\2\0\4\0\0\0\0\0\0\0\0\0\x06\0\4\0\xD1\0\0\0"s;
     // 1,700,000,000.999999 s + 1 s = 1,700,000,001 s + 999,999,000 ns.
-    const std::string packet =
-        Bytes({0x01, 0xF1, 0x53, 0x65, 0x18, 0xC6, 0x9A, 0x3B, 8, 0,    0,    0,
-               8,    0,    0,    0,    0x01, 0,    0,    0,    1, 0xA1, 0xDE, 0xAD});
+    const auto packet =
+        "\x01\xF1\x53\x65\x18\xC6\x9A\x3B\x08\0\0\0\x08\0\0\0\x01\0\0\0\x01\xA1\xDE\xAD"s;
     // Two data-after-NAK events in a row, one event packet at the first's tick 5 with the count 2:
     // 1 s + 666,666,666 ns + 999,999,000 ns carries a second.
-    const std::string event = Bytes({0x02, 0xF1, 0x53, 0x65, 0xC2, 0x82, 0xBC, 0x27, 5, 0, 0,
-                                     0,    5,    0,    0,    0,    0x81, 0x04, 0x02, 0, 0});
+    const auto event = "\x02\xF1\x53\x65\xC2\x82\xBC\x27\x05\0\0\0\x05\0\0\0\x81\x04\x02\0\0"s;
     EXPECT_EQ(out, header + packet + event);
 }
 
