@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libclang-rt-14-dev qt6-base-dev libgl-dev libftdi1-dev libusb-1.0-0-dev fonts-dejavu-core
           dpkg-dev g++-mingw-w64-x86-64-posix wine64 googletest libzip-dev libisal-dev sigrok-cli
-          nsis xvfb xauth "$@")
+          nsis xvfb xauth tshark "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

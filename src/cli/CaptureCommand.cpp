@@ -44,7 +44,8 @@ constexpr double kMaxSeconds = 1e9;
 
 constexpr std::string_view kHelp =
     R"(usage: wirelog-cli capture [--module N] [--seconds S] [--max-events N]
-                           [--timestamps[=utc]] [-o FILE]
+                           [--timestamps[=utc]] [--output-format F]
+                           [--address A[,B...]] [-o FILE]
                            [--rotate SIZE] [--rotate-every DURATION]
 
 Captures from a module as the window's START does and writes the log as it
@@ -64,6 +65,11 @@ constant memory, until it is stopped.
                      seconds since the capture began (9 decimals) and a blank
   --timestamps=utc   ...with its time as ISO 8601 UTC with microseconds
                      (2026-12-07T15:37:41.123456Z) instead
+  --output-format F  write F instead of the log: transactions, csv, jsonl or
+                     pcap (docs/exports.md); times count from the capture's
+                     start, pcap's from the wall clock's
+  --address A[,B...] keep only the transactions to these 7-bit addresses
+                     (decimal, or hex with 0x) and every error
   -o, --output FILE  write the log to FILE instead of to standard output. It
                      is written as it comes, as FILE.partial, synced to the
                      disk every second, and takes the name FILE when the
@@ -105,6 +111,7 @@ struct Options {
     std::uint64_t rotateBytes = 0;   // 0: not by size
     std::uint64_t rotateSeconds = 0; // 0: not by time
     LineStamps stamps = LineStamps::None;
+    OutputChoice writing;
     bool help = false;
 };
 
@@ -186,6 +193,11 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Options& option
         } else if (auto problem = ParseRigOption(arg, value, options)) {
             if (!problem->empty())
                 return *problem;
+        } else if (auto outputProblem = ParseOutputOption(
+                       arg, arg == "--output-format" || arg == "--address" ? value() : std::nullopt,
+                       options.writing)) {
+            if (!outputProblem->empty())
+                return *outputProblem;
         } else {
             return "unexpected argument '" + std::string(arg) + "'";
         }
@@ -193,6 +205,8 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Options& option
     if ((options.rotateBytes != 0 || options.rotateSeconds != 0) &&
         (!options.output || *options.output == "-"))
         return "--rotate and --rotate-every need -o FILE";
+    if (options.stamps != LineStamps::None && options.writing.format != kLogFormat)
+        return "--timestamps is for the log; every other output format carries the times itself";
     return std::nullopt;
 }
 
@@ -412,8 +426,9 @@ int RunCapture(int argc, char** argv) {
         WriterOptions writing;
         writing.stamps = options.stamps;
         writing.clock = ClockNow();
+        writing.addresses = options.writing.addresses;
         pipeline.emplace(static_cast<double>(writing.clock.ticksPerSecond) / 1000.0,
-                         MakeEventWriter(kLogFormat, writing),
+                         MakeEventWriter(options.writing.format, writing),
                          [&output](std::string_view bytes) { return output.Write(bytes); });
         pipeline->LimitEvents(options.maxEvents);
         if (options.rotateBytes != 0 || options.rotateSeconds != 0)

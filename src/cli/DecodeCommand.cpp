@@ -46,7 +46,8 @@ constexpr std::uint64_t kMicrosecondTicksPerSecond = 1'000'000;
 constexpr std::size_t kSniffBytes = 4096;
 
 constexpr std::string_view kHelp =
-    R"(usage: wirelog-cli decode [--raw] [--max-events N] [-o OUT] [INPUT]
+    R"(usage: wirelog-cli decode [--raw] [--max-events N] [--output-format F]
+                          [--address A[,B...]] [-o OUT] [INPUT]
        wirelog-cli decode [--scl CH] [--sda CH] [--idle-us N] [--glitch-ns N]
                           [--format sr|vcd|csv] [-o OUT] CAPTURE
        wirelog-cli decode --format binary --samplerate RATE [--unitsize N]
@@ -67,6 +68,11 @@ before each event that begins a transaction.
                      bytes, all stamped 0, so no START shows a gap
   --timestamps       start every non-empty line with its event's time in
                      seconds since the capture began (9 decimals) and a blank
+  --output-format F  write F instead of the log: transactions (a line each),
+                     csv (a row per event), jsonl (a JSON object per
+                     transaction) or pcap (for Wireshark); see docs/exports.md
+  --address A[,B...] keep only the transactions to these 7-bit addresses
+                     (decimal, or hex with 0x) and every error
   -h, --help         show this text
 
 Logic captures (sigrok session .sr, VCD, CSV with a time column in seconds)
@@ -121,6 +127,7 @@ struct Options {
     bool help = false;
     bool timestamps = false;
     std::uint64_t maxEvents = 0; // 0: no limit
+    OutputChoice writing;
     // Logic captures only.
     std::optional<std::string> scl, sda, format, idleUs, glitchNs;
     std::optional<std::string> sampleRate, unitSize; // raw samples only
@@ -225,6 +232,15 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Options& option
                 return "--max-events needs a positive whole number (got '" + std::string(text) +
                        "')";
             options.maxEvents = *count;
+        } else if (!optionsEnded && (name == "--output-format" || name == "--address")) {
+            std::optional<std::string_view> value;
+            if (name.size() < arg.size())
+                value = arg.substr(name.size() + 1);
+            else if (i + 1 < argc)
+                value = argv[++i];
+            if (const auto problem = ParseOutputOption(name, value, options.writing);
+                problem && !problem->empty())
+                return *problem;
         } else if (auto* value = optionsEnded ? nullptr : CaptureOption(options, name)) {
             if (name.size() < arg.size()) {
                 *value = std::string(arg.substr(name.size() + 1));
@@ -252,6 +268,8 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Options& option
     }
     if (options.output && options.output->empty())
         return "the output file name is empty";
+    if (options.timestamps && options.writing.format != kLogFormat)
+        return "--timestamps is for the log; every other output format carries the times itself";
     return CheckCaptureOptions(options);
 }
 
@@ -428,8 +446,9 @@ int WriteLog(const Options& options, double ticksPerMs, std::uint64_t ticksPerSe
     WriterOptions writing;
     writing.stamps = options.timestamps ? LineStamps::Seconds : LineStamps::None;
     writing.clock.ticksPerSecond = ticksPerSecond;
+    writing.addresses = options.writing.addresses;
     LogPipeline pipeline(
-        ticksPerMs, MakeEventWriter(kLogFormat, writing), [&](std::string_view bytes) {
+        ticksPerMs, MakeEventWriter(options.writing.format, writing), [&](std::string_view bytes) {
             return toStandardOutput ? standardOutput.Write(bytes) : output.Write(bytes);
         });
     pipeline.LimitEvents(options.maxEvents);

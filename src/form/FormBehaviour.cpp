@@ -10,6 +10,7 @@
 #include "decode/TimeBase.h"
 #include "decode/ViewTWI.h"
 #include "form/FormTexts.h"
+#include "form/RecordingLoader.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -54,7 +55,9 @@ FormBehaviour::FormBehaviour(FormView& view, const SupportLibraryDeployment& dep
                         .showMessage =
                             [this](const std::string& text, std::function<void()> closed) {
                                 view_.ShowMessageWithoutBlocking(text, std::move(closed));
-                            }});
+                            },
+                        // The window frames every read into the event buffer itself.
+                        .takeRead = {}});
 }
 
 FormBehaviour::~FormBehaviour() {
@@ -153,6 +156,7 @@ void FormBehaviour::lbMode_SelectedIndexChanged() {
 }
 
 void FormBehaviour::bStartStop_Click() {
+    EndRecording(); // a capture needs the event buffer and the decoder
     if (caption_ != kStartCaption) {
         capture_->StopCapture();
         SetCaption(kStartCaption);
@@ -226,6 +230,81 @@ void FormBehaviour::UpdateLoggingWindow() {
     view_.LogLinesAppended(first, lines_.size() - first);
     if (view_.IsAutoScrollChecked())
         view_.ScrollLogToEnd();
+}
+
+void FormBehaviour::OpenRecording(const std::filesystem::path& file) {
+    if (caption_ != kStartCaption) {
+        view_.ShowMessage(kRecordingWhileCapturing);
+        return;
+    }
+    EndRecording();
+    try {
+        StartRecording(file);
+    } catch (const RecordingError& error) {
+        EndRecording();
+        view_.ShowMessage(kRecordingFailedMessage + ("\"" + Utf8(file) + "\": ") + error.what());
+    }
+}
+
+void FormBehaviour::StartRecording(const std::filesystem::path& file) {
+    const RecordingKind kind = ProbeRecording(file);
+    std::string scl = "SCL", sda = "SDA";
+    if (kind.logicCapture && !kind.channelsNamed) {
+        const auto chosen = view_.AskChannels(file, kind.channels);
+        if (!chosen || chosen->first >= kind.channels.size() ||
+            chosen->second >= kind.channels.size())
+            return;
+        scl = kind.channels[chosen->first];
+        sda = kind.channels[chosen->second];
+    }
+    recording_ = std::make_unique<RecordingLoader>(file, kind, scl, sda);
+    recordingFile_ = file;
+    recordingLines_.emplace();
+    view_.ShowRecordingProgress(0);
+    view_.RequestRecordingStep();
+}
+
+void FormBehaviour::ContinueRecording() {
+    if (!recording_)
+        return; // cancelled since the step was asked for
+    bool more = false;
+    try {
+        more = recording_->Step(*recordingLines_);
+    } catch (const RecordingError& error) {
+        const std::string file = Utf8(recordingFile_);
+        EndRecording();
+        view_.ShowMessage(kRecordingFailedMessage + ("\"" + file + "\": ") + error.what());
+        return;
+    }
+    if (more) {
+        view_.ShowRecordingProgress(static_cast<int>(recording_->Progress() * 100));
+        view_.RequestRecordingStep();
+        return;
+    }
+    // The whole file is in: its lines take the list's place at once.
+    std::swap(lines_, *recordingLines_);
+    longestLine_ = 0;
+    for (std::size_t i = 0; i < lines_.size(); ++i)
+        longestLine_ = std::max(longestLine_, lines_[i].size());
+    EndRecording();
+    view_.LogCleared();
+    if (!lines_.empty())
+        view_.LogLinesAppended(0, lines_.size());
+    if (view_.IsAutoScrollChecked())
+        view_.ScrollLogToEnd();
+}
+
+void FormBehaviour::CancelRecording() {
+    EndRecording();
+}
+
+void FormBehaviour::EndRecording() {
+    if (!recording_)
+        return;
+    recording_.reset();
+    recordingLines_.reset();
+    InitTimeBase(); // the recording's ticks were not the counter's
+    view_.HideRecordingProgress();
 }
 
 } // namespace Wirelog

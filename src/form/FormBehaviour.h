@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -28,6 +29,7 @@ namespace Wirelog {
 // Kept out of this header: the adapter's declarations bring the Windows headers with them.
 class AdapterLibrary;
 class CaptureControl;
+class RecordingLoader;
 struct ModuleList;
 
 class FormBehaviour {
@@ -68,6 +70,18 @@ public:
     // the newest line. Run on the window thread for FormView::RequestLogRefresh.
     void UpdateLoggingWindow();
 
+    // Opens a recording into the log list, as a capture would fill it: a logic capture (.sr,
+    // VCD, CSV; its lines taken by the names SCL and SDA, else asked for) or a recorded module
+    // stream (timed read batches). It runs in steps through FormView::RequestRecordingStep,
+    // with progress; the list changes only once the whole file has decoded, so a cancel or a bad
+    // file (a message names it and the problem) leaves the list as it was. Refused while a
+    // capture runs.
+    void OpenRecording(const std::filesystem::path& file);
+    // One step of the open recording; the last one fills the list.
+    void ContinueRecording();
+    void CancelRecording();
+    bool IsOpeningRecording() const { return recording_ != nullptr; }
+
     // The window's disposal: ends the reader without the stop command (the reader closes the
     // module as it ends). Once done, the view gets no further call from a reader. Runs again,
     // harmlessly, from the destructor.
@@ -94,6 +108,9 @@ private:
     void SaveLogTo(const std::filesystem::path& path);
     // A report of the adapter binding, on whichever thread made the failing call.
     void ReportAdapterFailure(const std::string& text);
+    void StartRecording(const std::filesystem::path& file);
+    // Drops the recording being opened and its lines, and gives the decoder back its time base.
+    void EndRecording();
 
     FormView& view_;
     const std::thread::id windowThread_ = std::this_thread::get_id();
@@ -104,6 +121,11 @@ private:
     std::filesystem::path lastSaved_; // offered again by the next save dialog
     LogLines lines_;
     std::size_t longestLine_ = 0;
+    // A recording being opened, and the lines it has given so far (their memory goes with it:
+    // a cleared store keeps its pages).
+    std::unique_ptr<RecordingLoader> recording_;
+    std::filesystem::path recordingFile_;
+    std::optional<LogLines> recordingLines_;
     // Before the capture, which calls it until it is gone.
     std::unique_ptr<AdapterLibrary> adapter_;
     // Last, so that it goes first: every reader is joined before anything it reaches goes.

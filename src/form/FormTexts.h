@@ -15,6 +15,10 @@ inline constexpr char kSaveFilterName[] = "Log Files";
 inline constexpr char kSaveFilterPattern[] = "*.log";
 inline constexpr char kSaveDefaultExtension[] = "txt";
 
+// Opening a recording: the message names the file, then the problem.
+inline constexpr char kRecordingFailedMessage[] = "Couldn't open the recording ";
+inline constexpr char kRecordingWhileCapturing[] = "Stop the capture before opening a recording.";
+
 // The letters of the window's keyboard commands, as FormView's KeyDown gives them.
 inline constexpr int kClearKey = 'C';
 inline constexpr int kStartStopKey = 'S';

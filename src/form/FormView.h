@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace Wirelog {
@@ -81,6 +82,20 @@ public:
     // Ends the program: the message loop ends and the window closes; a window not yet shown
     // never appears.
     virtual void CloseWindow() = 0;
+
+    // Opening a recording (FormBehaviour::OpenRecording).
+    // A small modal dialog of its own asking which of a logic capture's channels are SCL and
+    // SDA; their positions in `channels`, or nothing when the user cancels.
+    virtual std::optional<std::pair<std::size_t, std::size_t>>
+    AskChannels(const std::filesystem::path& file, const std::vector<std::string>& channels) = 0;
+    // The share of the file read so far, 0 to 100, with a way to cancel that calls
+    // FormBehaviour::CancelRecording; a view may wait a moment before showing it, so a short
+    // file shows none. Hidden again by HideRecordingProgress.
+    virtual void ShowRecordingProgress(int percent) = 0;
+    virtual void HideRecordingProgress() = 0;
+    // Asks the window thread for one FormBehaviour::ContinueRecording once the events already
+    // queued (a cancel, a repaint) are handled.
+    virtual void RequestRecordingStep() = 0;
 };
 
 } // namespace Wirelog

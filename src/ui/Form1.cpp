@@ -50,6 +50,10 @@ std::optional<QString> RunSaveDialog(QFileDialog& dialog) {
     return dialog.selectedFiles().front();
 }
 
+bool RunChannelDialog(ChannelDialog& dialog) {
+    return dialog.exec() == QDialog::Accepted;
+}
+
 SupportLibraryDeployment DefaultDeployment() {
     return {std::filesystem::current_path(), EmbeddedSupportLibrary};
 }
@@ -113,6 +117,7 @@ void Form1::CreateControls() {
     }
     lbDevices.setSelectionMode(QAbstractItemView::SingleSelection);
     listBox1.setModel(&logModel_);
+    listBox1.SetFileDropHandler([this](const QString& file) { OpenRecording(file); });
 }
 
 // Qt's own dialog, the counterpart of the older common dialog, reused for every save.
@@ -180,6 +185,16 @@ void Form1::setVisible(bool visible) {
     if (visible && closing_)
         return; // the load ended the program; the window never appears
     QWidget::setVisible(visible);
+    if (visible && startupRecording_) {
+        // Once the window is up, so the progress and any message have it to stand over.
+        QMetaObject::invokeMethod(
+            this, [this, file = *startupRecording_] { OpenRecording(file); }, Qt::QueuedConnection);
+        startupRecording_.reset();
+    }
+}
+
+void Form1::OpenRecording(const QString& file) {
+    behaviour_.OpenRecording(PathOf(file));
 }
 
 // Qt gives letter keys their upper-case ASCII code, as the behaviour takes them.
@@ -258,6 +273,51 @@ void Form1::CloseWindow() {
     closing_ = true;
     QCoreApplication::quit();
     close();
+}
+
+} // namespace Wirelog
+
+namespace Wirelog {
+
+std::optional<std::pair<std::size_t, std::size_t>>
+Form1::AskChannels(const std::filesystem::path& file, const std::vector<std::string>& channels) {
+    ChannelDialog dialog(NameOf(file.filename()), channels, this);
+    if (!runChannelDialog_(dialog) || dialog.sclIndex() < 0 || dialog.sdaIndex() < 0)
+        return std::nullopt;
+    return std::pair{static_cast<std::size_t>(dialog.sclIndex()),
+                     static_cast<std::size_t>(dialog.sdaIndex())};
+}
+
+// Qt's progress dialog appears only once the work has taken half a second, so a short file
+// shows none; its Cancel button ends the opening.
+void Form1::ShowRecordingProgress(int percent) {
+    if (!recordingProgress_) {
+        recordingProgress_ = std::make_unique<QProgressDialog>(this);
+        recordingProgress_->setObjectName(QStringLiteral("recordingProgress"));
+        recordingProgress_->setWindowTitle(QString::fromLatin1(kMessageCaption));
+        recordingProgress_->setLabelText(tr("Opening the recording..."));
+        recordingProgress_->setWindowModality(Qt::WindowModal);
+        recordingProgress_->setMinimumDuration(500);
+        recordingProgress_->setAutoReset(false);
+        recordingProgress_->setAutoClose(false);
+        connect(recordingProgress_.get(), &QProgressDialog::canceled, this,
+                [this] { behaviour_.CancelRecording(); });
+    }
+    recordingProgress_->setRange(0, 100);
+    recordingProgress_->setValue(percent);
+}
+
+void Form1::HideRecordingProgress() {
+    if (recordingProgress_) {
+        const QSignalBlocker quiet(recordingProgress_.get()); // a reset is no cancel
+        recordingProgress_->reset();
+        recordingProgress_->hide();
+    }
+}
+
+void Form1::RequestRecordingStep() {
+    QMetaObject::invokeMethod(
+        this, [this] { behaviour_.ContinueRecording(); }, Qt::QueuedConnection);
 }
 
 } // namespace Wirelog

@@ -7,6 +7,7 @@
 #include "app/Deployment.h"
 #include "form/FormBehaviour.h"
 #include "form/FormView.h"
+#include "ui/ChannelDialog.h"
 #include "ui/CoalescedCall.h"
 #include "ui/KeyPreview.h"
 #include "ui/ListBox.h"
@@ -19,12 +20,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QWidget>
 
 #include <array>
 #include <chrono>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace Wirelog {
@@ -35,6 +39,10 @@ using SaveDialogRunner = std::function<std::optional<QString>(QFileDialog&)>;
 
 // What the program does: the dialog, modal, answered by the user.
 std::optional<QString> RunSaveDialog(QFileDialog& dialog);
+
+// How a recording's channels are asked for: shows the dialog, true once the user confirmed.
+using ChannelDialogRunner = std::function<bool(ChannelDialog&)>;
+bool RunChannelDialog(ChannelDialog& dialog);
 
 // The program's icon in every size it is drawn at (16, 32, 48 and 256 pixels).
 QIcon ProgramIcon();
@@ -63,6 +71,15 @@ public:
 
     // Replaces the user's answer to the save dialog (RunSaveDialog by default).
     void SetSaveDialogRunner(SaveDialogRunner runner) { runSaveDialog_ = std::move(runner); }
+    // Replaces the user's answer to the channel dialog (RunChannelDialog by default).
+    void SetChannelDialogRunner(ChannelDialogRunner runner) {
+        runChannelDialog_ = std::move(runner);
+    }
+
+    // A recording named on the command line: opened once the load step has run.
+    void OpenRecordingOnLoad(const QString& file) { startupRecording_ = file; }
+    // Opens a recording now, as a file dropped on the log list does.
+    void OpenRecording(const QString& file);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -94,6 +111,12 @@ private:
     AskSaveFileName(const SaveDialogSettings& settings) override;
     void RequestLogRefresh() override;
     void CloseWindow() override;
+    std::optional<std::pair<std::size_t, std::size_t>>
+    AskChannels(const std::filesystem::path& file,
+                const std::vector<std::string>& channels) override;
+    void ShowRecordingProgress(int percent) override;
+    void HideRecordingProgress() override;
+    void RequestRecordingStep() override;
 
     // First: the start-up duties run before any control exists. It goes last, so its capture,
     // stopped by the disposal, is joined once nothing of the window is left to reach.
@@ -118,6 +141,10 @@ private:
     LogView listBox1{this};
     QFileDialog saveFileDialog1{this};
     SaveDialogRunner runSaveDialog_ = RunSaveDialog;
+    ChannelDialogRunner runChannelDialog_ = RunChannelDialog;
+    std::optional<QString> startupRecording_;
+    // Made when a recording is first opened.
+    std::unique_ptr<QProgressDialog> recordingProgress_;
 
     KeyPreview keyPreview_{*this, [this](QKeyEvent& event) { OnKeyPress(event); }};
     void OnKeyPress(const QKeyEvent& event);

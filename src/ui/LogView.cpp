@@ -3,9 +3,12 @@
 
 #include "ui/LogModel.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QMimeData>
 #include <QStyle>
 
 #include <algorithm>
@@ -33,7 +36,46 @@ LogView::LogView(QWidget* parent) : QTableView(parent) {
     setTabKeyNavigation(false);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     viewport()->setCursor(Qt::ArrowCursor);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DropOnly);
     FitRowsToFont();
+}
+
+namespace {
+
+// The one local file a drop carries, or an empty name.
+QString DroppedFile(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 ||
+        !data->urls().front().isLocalFile())
+        return {};
+    return data->urls().front().toLocalFile();
+}
+
+} // namespace
+
+void LogView::dragEnterEvent(QDragEnterEvent* event) {
+    if (fileDropped_ && !DroppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void LogView::dragMoveEvent(QDragMoveEvent* event) {
+    if (fileDropped_ && !DroppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void LogView::dropEvent(QDropEvent* event) {
+    const QString file = DroppedFile(event->mimeData());
+    if (!fileDropped_ || file.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    fileDropped_(file);
 }
 
 QFont LogView::LogFont() {

@@ -7,6 +7,8 @@
 // which at two million rows takes longer than the reader takes to deliver the next batch.
 #include <QTableView>
 
+#include <functional>
+
 namespace Wirelog {
 
 class LogView : public QTableView {
@@ -27,7 +29,15 @@ public:
     // Shows the last full page of lines, the newest line at the bottom.
     void ShowNewestLine();
 
+    // Called with the file's name when a local file is dropped on the list.
+    void SetFileDropHandler(std::function<void(const QString&)> handler) {
+        fileDropped_ = std::move(handler);
+    }
+
 protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -35,6 +45,8 @@ private:
     void FitRowsToFont();
     void FitColumnToView();
     int LongestLineWidth() const;
+
+    std::function<void(const QString&)> fileDropped_;
 };
 
 } // namespace Wirelog

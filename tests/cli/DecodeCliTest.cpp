@@ -153,8 +153,9 @@ TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
     EXPECT_EQ(Listing(), (std::vector<std::string>{"bad.txt", "in.txt", "old.log"}));
     const auto help = Decode({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("usage: wirelog-cli decode [--raw] [--max-events N] [-o OUT] [INPUT]"),
-              std::string::npos);
+    EXPECT_NE(
+        help.out.find("usage: wirelog-cli decode [--raw] [--max-events N] [--output-format F]"),
+        std::string::npos);
 }
 
 // Each format is told by its content, or given for standard input; every event carries the time

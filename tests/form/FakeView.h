@@ -63,6 +63,30 @@ public:
     }
     void CloseWindow() override { closed = true; }
 
+    // Opening a recording: the user's answer to the channel dialog, the progress shown, and the
+    // steps asked for, which RunRecording runs as the window thread would.
+    std::optional<std::pair<std::size_t, std::size_t>> channelAnswer;
+    std::vector<std::vector<std::string>> channelDialogs;
+    int progressShown = -1; // -1: hidden
+    int stepsRequested = 0;
+    std::optional<std::pair<std::size_t, std::size_t>>
+    AskChannels(const std::filesystem::path&, const std::vector<std::string>& channels) override {
+        channelDialogs.push_back(channels);
+        return channelAnswer;
+    }
+    void ShowRecordingProgress(int percent) override { progressShown = percent; }
+    void HideRecordingProgress() override { progressShown = -1; }
+    void RequestRecordingStep() override { ++stepsRequested; }
+    // `cancelAfter` steps in, the user cancels.
+    void RunRecording(FormBehaviour& form, int cancelAfter = -1) {
+        for (int step = 0; stepsRequested > 0; ++step) {
+            --stepsRequested;
+            if (step == cancelAfter)
+                form.CancelRecording();
+            form.ContinueRecording();
+        }
+    }
+
     // From the reader's thread. The boxes stay open: the reader is released when it is stopped.
     void ShowMessageWithoutBlocking(std::string_view text, std::function<void()>) override {
         const std::lock_guard lock(mutex_);
