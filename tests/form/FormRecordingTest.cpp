@@ -95,7 +95,7 @@ TEST_F(FormRecordingTest, ACancelOrABadFileLeavesTheListAsItWas) {
     form->OpenRecording(kOtherNames); // the dialog is cancelled
     EXPECT_EQ(view->stepsRequested, 0);
     ScratchDirectory scratch;
-    const fs::path longFile = scratch.path() / "long.txt"; // several steps' worth
+    const fs::path longFile = scratch.path / "long.txt"; // several steps' worth
     std::ofstream(longFile) << [] {
         std::string text;
         for (int read = 0; read < 20'000; ++read)
@@ -118,7 +118,7 @@ TEST_F(FormRecordingTest, ACancelOrABadFileLeavesTheListAsItWas) {
     for (const auto& [name, content, problem] : bad) {
         SCOPED_TRACE(name);
         view->messages.clear();
-        const fs::path file = scratch.path() / name;
+        const fs::path file = scratch.path / name;
         if (name != "missing.txt")
             std::ofstream(file, std::ios::binary) << content;
         form->OpenRecording(file);

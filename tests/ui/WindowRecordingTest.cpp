@@ -15,7 +15,7 @@ const QString kCliData = QString::fromUtf8(WIRELOG_CLI_TEST_DATA);
 const QString kCaptures = QString::fromUtf8(WIRELOG_CAPTURE_TEST_DATA);
 
 QStringList LogLines(const QString& file) {
-    QStringList lines = QString::fromStdString(ReadFile(Path(file))).split(QStringLiteral("\r\n"));
+    QStringList lines = QString::fromStdString(ReadFile(file.toStdString())).split(QStringLiteral("\r\n"));
     lines.removeLast(); // after the last CR LF
     return lines;
 }
@@ -54,7 +54,7 @@ TEST_F(WindowRecordingTest, AFileOnTheCommandLineOrDroppedFillsTheListAsDecodeDo
     const QString batches = kCliData + "/gigabyte_6vle_vxl_i2c.batches.txt";
     const QStringList decoded = LogLines(kCliData + "/gigabyte_6vle_vxl_i2c.log");
     sim.Configure("hw:off");
-    window = std::make_unique<Form1>(SupportLibraryDeployment{Path(dir.path()), {}});
+    window = std::make_unique<Form1>(SupportLibraryDeployment{dir.path().toStdString(), {}});
     window->OpenRecordingOnLoad(batches);
     window->show();
     ASSERT_TRUE(WaitForLog(decoded));
@@ -73,7 +73,7 @@ TEST_F(WindowRecordingTest, AFileOnTheCommandLineOrDroppedFillsTheListAsDecodeDo
     EXPECT_EQ(dialogs, (std::vector<QStringList>{
                            {"PB0", "PB1/SDA", "PB2/SCL", "PB3", "PB4", "PB5", "D6", "D7"}}));
     EXPECT_EQ(Rows(Log()).at(4), QStringLiteral("Address + Read  + ACK, addr = 0x50"));
-    EXPECT_TRUE(messages.all.empty());
+    EXPECT_TRUE(messages.texts.empty());
 }
 
 TEST_F(WindowRecordingTest, ABadFileLeavesTheListAndNamesItselfInAMessage) {
@@ -86,8 +86,8 @@ TEST_F(WindowRecordingTest, ABadFileLeavesTheListAndNamesItselfInAMessage) {
     out.write("0 00 05\n12 0x\n");
     out.close();
     Drop(bad);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.all.empty(); }, 10'000));
-    EXPECT_EQ(messages.Texts(),
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.texts.empty(); }, 10'000));
+    EXPECT_EQ(messages.texts,
               std::vector<std::string>{"Couldn't open the recording \"" + bad.toStdString() +
                                        "\": line 2: bad hex byte '0x' (expected two hex digits)"});
     EXPECT_EQ(Rows(Log()), before);
