@@ -14,7 +14,7 @@ namespace Wirelog::cli {
 class ReadQueue {
 public:
     // Room for as much as several seconds of a saturated module.
-    static constexpr std::size_t kDefaultBytes = std::size_t{16} << 20;
+    static constexpr std::size_t kDefaultBytes = std::size_t{8} << 20;
 
     explicit ReadQueue(std::size_t maxBytes = kDefaultBytes) : maxBytes_(maxBytes) {}
 
