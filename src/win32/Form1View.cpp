@@ -250,6 +250,10 @@ void Form1View::Dispatch(MSG& message) {
                                   GetKeyState(VK_CONTROL) < 0});
     if (window != nullptr && IsDialogMessageW(window, &message))
         return;
+    // Escape and Space reach the progress window's Cancel.
+    if (HWND progress = progress_.Handle();
+        progress != nullptr && IsDialogMessageW(progress, &message))
+        return;
     TranslateMessage(&message);
     DispatchMessageW(&message);
 }
@@ -469,7 +473,10 @@ void Form1View::HideRecordingProgress() {
 void Form1View::RequestRecordingStep() {
     if (recordingStepPending_ || Window() == nullptr)
         return;
-    recordingStepPending_ = PostMessageW(Window(), kRecordingStepMessage, 0, 0) != FALSE;
+    // A full queue still takes a timer: the step must not be lost.
+    recordingStepPending_ =
+        PostMessageW(Window(), kRecordingStepMessage, 0, 0) != FALSE ||
+        SetTimer(Window(), kRecordingStepTimer, USER_TIMER_MINIMUM, nullptr) != 0;
 }
 
 // Posted messages come before input and painting, so a step with either waiting goes after

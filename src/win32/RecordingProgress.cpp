@@ -98,6 +98,7 @@ void RecordingProgress::Appear(HWND owner) {
     EnableWindow(owner, FALSE);
     disabledOwner_ = owner;
     ShowWindow(window_, SW_SHOWNORMAL);
+    SetFocus(GetDlgItem(window_, IDCANCEL));
 }
 
 void RecordingProgress::Hide() {
