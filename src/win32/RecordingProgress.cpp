@@ -55,6 +55,7 @@ RecordingProgress::~RecordingProgress() {
 
 void RecordingProgress::Create(HWND owner, HFONT font) {
     RegisterWindowClass();
+    font_ = font;
     const UINT dpi = GetDpiForWindow(owner);
     RECT frame{0, 0, MulDiv(kClient.cx, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI),
                MulDiv(kClient.cy, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI)};
@@ -72,6 +73,9 @@ void RecordingProgress::Create(HWND owner, HFONT font) {
 }
 
 void RecordingProgress::Show(HWND owner, HFONT font, int percent) {
+    // The owner's font is new after a change of monitor resolution; the old one is gone.
+    if (window_ != nullptr && font != font_ && !IsWindowVisible(window_))
+        DestroyWindow(window_);
     if (window_ == nullptr)
         Create(owner, font);
     const auto now = std::chrono::steady_clock::now();

@@ -34,6 +34,7 @@ private:
     HWND window_ = nullptr; // destroyed with its owner at the latest
     HWND bar_ = nullptr;
     HWND disabledOwner_ = nullptr;
+    HFONT font_ = nullptr; // the one its controls were given
     bool opening_ = false;
     std::chrono::steady_clock::time_point openedAt_;
 };
