@@ -74,16 +74,16 @@ private:
 
 // The question and its two labels, the two lists, OK and Cancel.
 DialogTemplate ChannelTemplate() {
-    DialogTemplate dialog(Widen(kMessageCaption), 200, 90, 7);
-    dialog.AddControl(kStaticClass, SS_LEFT | SS_NOPREFIX, {7, 7, 186, 20}, kQuestion);
-    dialog.AddControl(kStaticClass, SS_LEFT, {7, 33, 30, 8}, kLabel, L"SCL");
+    DialogTemplate dialog(Widen(kMessageCaption), 200, 102, 7);
+    dialog.AddControl(kStaticClass, SS_LEFT | SS_NOPREFIX, {7, 7, 186, 32}, kQuestion);
+    dialog.AddControl(kStaticClass, SS_LEFT, {7, 45, 30, 8}, kLabel, L"SCL");
     dialog.AddControl(kComboBoxClass, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP,
-                      {40, 31, 153, 100}, kSclChannelList);
-    dialog.AddControl(kStaticClass, SS_LEFT, {7, 51, 30, 8}, kLabel, L"SDA");
+                      {40, 43, 153, 100}, kSclChannelList);
+    dialog.AddControl(kStaticClass, SS_LEFT, {7, 63, 30, 8}, kLabel, L"SDA");
     dialog.AddControl(kComboBoxClass, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP,
-                      {40, 49, 153, 100}, kSdaChannelList);
-    dialog.AddControl(kButtonClass, BS_DEFPUSHBUTTON | WS_TABSTOP, {89, 70, 50, 14}, IDOK, L"OK");
-    dialog.AddControl(kButtonClass, BS_PUSHBUTTON | WS_TABSTOP, {143, 70, 50, 14}, IDCANCEL,
+                      {40, 61, 153, 100}, kSdaChannelList);
+    dialog.AddControl(kButtonClass, BS_DEFPUSHBUTTON | WS_TABSTOP, {89, 82, 50, 14}, IDOK, L"OK");
+    dialog.AddControl(kButtonClass, BS_PUSHBUTTON | WS_TABSTOP, {143, 82, 50, 14}, IDCANCEL,
                       L"Cancel");
     return dialog;
 }
