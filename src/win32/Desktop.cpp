@@ -33,7 +33,11 @@ Desktop SystemDesktop() {
     return {[](const std::wstring& text) {
                 MessageBoxW(nullptr, text.c_str(), kMessageCaption, MB_OK);
             },
-            [](OPENFILENAMEW& dialog) { return GetSaveFileNameW(&dialog) != FALSE; }};
+            [](OPENFILENAMEW& dialog) { return GetSaveFileNameW(&dialog) != FALSE; },
+            [](const DLGTEMPLATE& dialog, HWND owner, DLGPROC procedure, LPARAM state) {
+                DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &dialog, owner, procedure,
+                                        state);
+            }};
 }
 
 std::optional<std::filesystem::path> AskSaveFileName(const Desktop& desktop, HWND owner,

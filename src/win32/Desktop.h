@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The window's side effects on the desktop that tests replace: the message box and the save
-// dialog. The program's are MessageBoxW and GetSaveFileNameW.
+// The window's side effects on the desktop that tests replace: the message box, the save dialog
+// and the modal dialogs of its own. The program's are MessageBoxW, GetSaveFileNameW and
+// DialogBoxIndirectParamW.
 #include <windows.h>
 
 #include <commdlg.h>
@@ -22,6 +23,10 @@ struct Desktop {
     // Shows the dialog described; true when the user confirmed a name, which is then in
     // dialog.lpstrFile.
     std::function<bool(OPENFILENAMEW& dialog)> runSaveDialog;
+    // Runs the dialog the template describes, modal to owner, until its procedure ends it; the
+    // procedure's WM_INITDIALOG gets `state`, and keeps the answer there.
+    std::function<void(const DLGTEMPLATE& dialog, HWND owner, DLGPROC procedure, LPARAM state)>
+        runDialog;
 };
 
 Desktop SystemDesktop();

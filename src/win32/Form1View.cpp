@@ -3,7 +3,11 @@
 
 #include "form/Design.h"
 #include "form/FormTexts.h"
+#include "win32/ChannelDialog.h"
 #include "win32/Text.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
 
 #include <algorithm>
 
@@ -13,6 +17,9 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"WirelogForm1";
 constexpr UINT kLoadMessage = WM_APP + 2;
+constexpr UINT kRecordingStepMessage = WM_APP + 3;
+constexpr UINT kOpenStartupRecordingMessage = WM_APP + 4;
+constexpr UINT_PTR kRecordingStepTimer = 1;
 constexpr int kFirstControlId = 100;
 constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
@@ -91,6 +98,16 @@ SIZE TextSize(HDC dc, const ControlDesign& design, UINT dpi) {
     return extent;
 }
 
+// The log list is a system list box: files dropped on it go to the window.
+LRESULT CALLBACK ForwardDroppedFiles(HWND list, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                                     DWORD_PTR) {
+    if (message == WM_DROPFILES)
+        return SendMessageW(GetParent(list), message, w, l);
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(list, &ForwardDroppedFiles, 0);
+    return DefSubclassProc(list, message, w, l);
+}
+
 } // namespace
 
 Form1View::Form1View(const SupportLibraryDeployment& deployment, Desktop desktop)
@@ -122,6 +139,8 @@ void Form1View::InitializeComponent() {
     SetWindowLongPtrW(Window(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProcedure));
     refresh_.Attach(Window());
     CreateControls();
+    SetWindowSubclass(log_->Handle(), &ForwardDroppedFiles, 0, 0);
+    DragAcceptFiles(log_->Handle(), TRUE);
     SetResolution(GetDpiForWindow(Window()));
 }
 
@@ -218,6 +237,9 @@ void Form1View::Load() {
     ShowWindow(Window(), SW_SHOWDEFAULT);
     UpdateWindow(Window());
     SetFocus(Control("bscan"));
+    // Once the window is up, so the progress and any message have it to stand over.
+    if (startupRecording_)
+        PostMessageW(Window(), kOpenStartupRecordingMessage, 0, 0);
 }
 
 void Form1View::Dispatch(MSG& message) {
@@ -227,6 +249,10 @@ void Form1View::Dispatch(MSG& message) {
         behaviour_->Form_KeyDown({static_cast<int>(message.wParam), GetKeyState(VK_MENU) < 0,
                                   GetKeyState(VK_CONTROL) < 0});
     if (window != nullptr && IsDialogMessageW(window, &message))
+        return;
+    // Escape and Space reach the progress window's Cancel.
+    if (HWND progress = progress_.Handle();
+        progress != nullptr && IsDialogMessageW(progress, &message))
         return;
     TranslateMessage(&message);
     DispatchMessageW(&message);
@@ -273,6 +299,23 @@ LRESULT Form1View::Handle(HWND window, UINT message, WPARAM w, LPARAM l) {
         return 0;
     case kLoadMessage:
         Load();
+        return 0;
+    case kOpenStartupRecordingMessage:
+        if (startupRecording_)
+            behaviour_->OpenRecording(*std::exchange(startupRecording_, std::nullopt));
+        return 0;
+    case WM_DROPFILES:
+        OpenDroppedFile(reinterpret_cast<HDROP>(w));
+        return 0;
+    case kRecordingStepMessage:
+        StepRecording();
+        return 0;
+    case WM_TIMER:
+        if (w != kRecordingStepTimer)
+            break;
+        KillTimer(window, kRecordingStepTimer);
+        recordingStepPending_ = false;
+        behaviour_->ContinueRecording();
         return 0;
     case WM_CLOSE:
         closed_ = true;
@@ -407,6 +450,61 @@ void Form1View::CloseWindow() {
     closed_ = true;
     if (Window() != nullptr)
         PostMessageW(Window(), WM_CLOSE, 0, 0);
+}
+
+std::optional<std::pair<std::size_t, std::size_t>>
+Form1View::AskChannels(const std::filesystem::path& file,
+                       const std::vector<std::string>& channels) {
+    std::vector<std::wstring> names;
+    for (const std::string& channel : channels)
+        names.push_back(Widen(channel));
+    return Win32::AskChannels(desktop_, Window(), file.filename().wstring(), names);
+}
+
+void Form1View::ShowRecordingProgress(int percent) {
+    progress_.Show(Window(), font_.get(), percent);
+}
+
+void Form1View::HideRecordingProgress() {
+    progress_.Hide();
+}
+
+// One step at a time: a step asked for while one is pending is the same step.
+void Form1View::RequestRecordingStep() {
+    if (recordingStepPending_ || Window() == nullptr)
+        return;
+    // A full queue still takes a timer: the step must not be lost.
+    recordingStepPending_ =
+        PostMessageW(Window(), kRecordingStepMessage, 0, 0) != FALSE ||
+        SetTimer(Window(), kRecordingStepTimer, USER_TIMER_MINIMUM, nullptr) != 0;
+}
+
+// Posted messages come before input and painting, so a step with either waiting goes after
+// them, as a timer, which comes last: Cancel stays clickable and the window stays painted.
+void Form1View::StepRecording() {
+    if (HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT)) != 0 &&
+        SetTimer(Window(), kRecordingStepTimer, USER_TIMER_MINIMUM, nullptr) != 0)
+        return;
+    recordingStepPending_ = false;
+    behaviour_->ContinueRecording();
+}
+
+// The first file dropped; a drop of several opens only one recording.
+void Form1View::OpenDroppedFile(HDROP drop) {
+    std::wstring file(DragQueryFileW(drop, 0, nullptr, 0), L'\0');
+    DragQueryFileW(drop, 0, file.data(), static_cast<UINT>(file.size() + 1));
+    DragFinish(drop);
+    if (!file.empty())
+        behaviour_->OpenRecording(file);
+}
+
+std::optional<std::filesystem::path> RecordingArgument(const wchar_t* commandLine) {
+    int count = 0;
+    const std::unique_ptr<LPWSTR, decltype(&LocalFree)> arguments(
+        CommandLineToArgvW(commandLine, &count), &LocalFree);
+    if (arguments == nullptr || count < 2)
+        return std::nullopt;
+    return std::filesystem::path(arguments.get()[1]);
 }
 
 int RunMainWindow(Form1View& form) {

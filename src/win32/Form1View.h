@@ -10,14 +10,19 @@
 #include "win32/Desktop.h"
 #include "win32/Handles.h"
 #include "win32/LogList.h"
+#include "win32/RecordingProgress.h"
 #include "win32/RefreshPoster.h"
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <array>
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -34,8 +39,11 @@ public:
     Form1View(const Form1View&) = delete;
     Form1View& operator=(const Form1View&) = delete;
 
-    // The load step, then the first show, unless the load ended the program.
+    // The load step, then the first show, unless the load ended the program; then the
+    // recording named for opening on load, if any.
     void Load();
+    // A recording to open once the window is up, as the program's command line names it.
+    void OpenRecordingOnLoad(std::filesystem::path file) { startupRecording_ = std::move(file); }
     // One message of the loop: the window sees a key press before the focused control does,
     // then the dialog keys (Tab) move the focus, then the message goes where it was sent.
     void Dispatch(MSG& message);
@@ -47,6 +55,8 @@ public:
     bool IsClosed() const { return closed_; }
     FormBehaviour& Behaviour() { return *behaviour_; }
     const LogList& Log() const { return *log_; }
+    // The recording's progress window; null until a recording is first opened.
+    HWND RecordingProgressWindow() const { return progress_.Handle(); }
 
     // FormView
     void ShowModules(const std::vector<std::string>& entries) override;
@@ -63,6 +73,12 @@ public:
     AskSaveFileName(const SaveDialogSettings& settings) override;
     void RequestLogRefresh() override;
     void CloseWindow() override;
+    std::optional<std::pair<std::size_t, std::size_t>>
+    AskChannels(const std::filesystem::path& file,
+                const std::vector<std::string>& channels) override;
+    void ShowRecordingProgress(int percent) override;
+    void HideRecordingProgress() override;
+    void RequestRecordingStep() override;
 
 private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM w, LPARAM l);
@@ -74,6 +90,8 @@ private:
     void AnchorLogList();
     void Command(std::size_t control, UINT code);
     void CloseOpenBoxes();
+    void OpenDroppedFile(HDROP drop);
+    void StepRecording();
 
     Desktop desktop_;
     RefreshPoster refresh_;
@@ -89,6 +107,9 @@ private:
     bool loaded_ = false;
     bool closed_ = false;
     bool endLoopWithWindow_ = false;
+    std::optional<std::filesystem::path> startupRecording_;
+    RecordingProgress progress_{[this] { behaviour_->CancelRecording(); }};
+    bool recordingStepPending_ = false;
 
     // Boxes that leave the program usable: each waits on a thread of its own.
     struct OpenBox {
@@ -104,6 +125,9 @@ private:
 // WinMain's work after the apartment: the window, its load step and the message loop until the
 // window is gone. Returns 0.
 int RunMainWindow(Form1View& form);
+
+// The recording the program's command line names: its first argument, if any.
+std::optional<std::filesystem::path> RecordingArgument(const wchar_t* commandLine);
 
 // The deployment of the program itself: the current directory and the library image the
 // program file carries as its resource "BINARY" 255.

@@ -13,14 +13,23 @@
 
 namespace Wirelog::Win32::testing {
 
-// Window thread only: these tests never have the reader show a message.
+// Window thread only: these tests never have the reader show a message. The window's own
+// dialogs are the real ones, made modeless so the test can answer them.
 struct RecordedDesktop {
     std::vector<std::string> messages;
     std::function<bool(OPENFILENAMEW&)> answer = [](OPENFILENAMEW&) { return false; };
+    std::function<void(HWND dialog)> answerDialog = [](HWND dialog) {
+        SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    };
 
     Desktop Seam() {
         return {[this](const std::wstring& text) { messages.push_back(Narrow(text)); },
-                [this](OPENFILENAMEW& dialog) { return answer(dialog); }};
+                [this](OPENFILENAMEW& dialog) { return answer(dialog); },
+                [this](const DLGTEMPLATE& dialog, HWND owner, DLGPROC procedure, LPARAM state) {
+                    const WindowHandle shown(CreateDialogIndirectParamW(
+                        GetModuleHandleW(nullptr), &dialog, owner, procedure, state));
+                    answerDialog(shown.get());
+                }};
     }
 };
 
