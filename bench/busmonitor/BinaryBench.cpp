@@ -11,6 +11,7 @@
 //     first lines of the log, the time from writing the sample to reading the line.
 //
 // usage: binary_bench [--seconds S (default 10)] [--lines N (default 2000)]
+#include "ChildArgv.h"
 #include "busmonitor/CaptureReader.h"
 
 #include <fcntl.h>
@@ -42,10 +43,7 @@ struct Run {
 // Spawns argv with the given standard input and output (-1: inherited) and, unless `pid` is
 // asked for, waits for it.
 Run Spawn(const std::vector<std::string>& args, int in, int out, pid_t* pid = nullptr) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
+    std::vector<char*> argv = Wirelog::bench::ChildArgv(args);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (in >= 0)

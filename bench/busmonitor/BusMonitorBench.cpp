@@ -16,6 +16,7 @@
 // what a user waits and what the goals are judged on; the CPU time beside it is both cores'.
 //
 // usage: busmonitor_bench [--seconds S] [--idle-seconds S] [--no-sigrok] [BUSY.sr IDLE.sr]
+#include "ChildArgv.h"
 #include "busmonitor/CaptureMonitor.h"
 #include "busmonitor/SessionInflate.h"
 
@@ -53,10 +54,7 @@ struct Child {
 
 // Runs argv with standard output to `out` and standard error kept, and waits for it.
 Child Run(const std::vector<std::string>& args, const std::string& out) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
+    std::vector<char*> argv = Wirelog::bench::ChildArgv(args);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

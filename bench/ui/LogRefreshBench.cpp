@@ -4,6 +4,7 @@
 // adds; the cost of one small refresh once the list holds millions of lines, for the table view
 // the window uses and for a QListView; and a QListWidget fed the same lines one addItem at a
 // time, for comparison.
+#include "MixedTraffic.h"
 #include "decode/LogDrain.h"
 #include "decode/ViewTWI.h"
 #include "events/EventBuffer.h"
@@ -29,6 +30,8 @@
 
 namespace {
 
+using Wirelog::bench::FillCapture;
+using Wirelog::bench::Traffic;
 using Clock = std::chrono::steady_clock;
 
 double MillisecondsSince(Clock::time_point start) {
@@ -48,84 +51,6 @@ double ResidentMegabytes() {
 void Settle() {
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents();
-}
-
-// Bus traffic of a small board: an EEPROM at 0x50 written and read back, a sensor at 0x48
-// polled, a device that is not there, and now and then a protocol error.
-class Traffic {
-public:
-    void Fill(std::uint32_t events) {
-        while (Wirelog::myevtHead.load() < events)
-            Transaction();
-    }
-
-private:
-    void Event(std::uint8_t cmd, std::uint8_t data = 0) {
-        time_ += 90'000; // one byte at 100 kHz, in nanosecond ticks
-        Wirelog::AppendEvent(cmd, data, time_);
-    }
-    void Start() {
-        time_ += 1'000'000 + random_() % 4'000'000; // a few milliseconds of idle bus
-        Event(1);
-    }
-    void Transaction() {
-        switch (random_() % 8) {
-        case 0: // EEPROM page write
-            Start();
-            Event(7, 0xA0);
-            for (int i = 0; i < 18; ++i)
-                Event(9, static_cast<std::uint8_t>(random_()));
-            Event(2);
-            break;
-        case 1: // EEPROM read back
-            Start();
-            Event(7, 0xA0);
-            Event(9, 0x00);
-            Event(9, 0x40);
-            Event(6);
-            Event(7, 0xA1);
-            for (int i = 0; i < 15; ++i)
-                Event(9, static_cast<std::uint8_t>(random_()));
-            Event(10, static_cast<std::uint8_t>(random_()));
-            Event(2);
-            break;
-        case 2: // nobody answers at 0x3C
-            Start();
-            Event(8, 0x78);
-            Event(2);
-            break;
-        case 3: // a protocol error now and then
-            Error();
-            break;
-        default: // temperature sensor poll
-            Start();
-            Event(7, 0x90);
-            Event(9, 0x00);
-            Event(6);
-            Event(7, 0x91);
-            Event(9, static_cast<std::uint8_t>(random_()));
-            Event(10, static_cast<std::uint8_t>(random_()));
-            Event(2);
-            break;
-        }
-    }
-    void Error() {
-        static constexpr std::uint8_t kErrors[] = {3, 4, 5, 11, 12, 13, 14, 15, 16, 17};
-        const std::uint8_t code = kErrors[random_() % std::size(kErrors)];
-        if (code == 3 || code == 13 || code == 14 || code == 15)
-            Start();
-        Event(code, static_cast<std::uint8_t>(random_()));
-    }
-
-    std::mt19937 random_{12345};
-    std::int64_t time_ = 0;
-};
-
-void FillCapture() {
-    Wirelog::ResetEventBuffer();
-    Wirelog::ResetDecoder();
-    Wirelog::AppendEvent(0, 0, 0);
-    Traffic().Fill(Wirelog::kEventCapacity);
 }
 
 // One refresh of a few dozen new events, as during a capture, and what it costs the views:

@@ -2,169 +2,27 @@
 #include "cli/CaptureOutput.h"
 
 #include "cli/FileNames.h"
+#include "decode/FileSystem.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <system_error>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace Wirelog::cli {
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kMaxLinkHops = 40;
 constexpr std::string_view kPartialSuffix = ".partial";
 
 enum class Kind { StandardOutput, Direct, File };
-
-int LastError() {
-    return errno != 0 ? errno : EIO;
-}
-
-// /dev/stdout and its kind lead to a descriptor of this process, not to a file that could be
-// renamed.
-bool IsDescriptorLink(const fs::path& path) {
-#ifdef _WIN32
-    (void)path;
-    return false;
-#else
-    const std::string text = path.string();
-    return text.starts_with("/proc/") || text.starts_with("/dev/fd/");
-#endif
-}
-
-// What `name` leads to, following symbolic links; the error of a directory or a broken chain.
-std::error_code Classify(const fs::path& name, Kind& kind, fs::path& resolved) {
-    std::error_code ec;
-    fs::path path = name;
-    for (int hop = 0; fs::is_symlink(fs::symlink_status(path, ec)); ++hop) {
-        if (hop == kMaxLinkHops)
-            return std::make_error_code(std::errc::too_many_symbolic_link_levels);
-        const fs::path next = fs::read_symlink(path, ec);
-        if (ec)
-            return ec;
-        path = (next.is_relative() ? path.parent_path() / next : next).lexically_normal();
-        if (IsDescriptorLink(path)) {
-            kind = Kind::Direct;
-            resolved = name;
-            return {};
-        }
-    }
-    const fs::file_status status = fs::status(path, ec);
-    if (status.type() == fs::file_type::not_found) {
-        kind = Kind::File;
-        resolved = path;
-        return {};
-    }
-    if (ec)
-        return ec;
-    if (fs::is_directory(status))
-        return std::make_error_code(std::errc::is_a_directory);
-    kind = fs::is_regular_file(status) ? Kind::File : Kind::Direct;
-    resolved = path;
-    return {};
-}
-
-int OpenNewFile(const fs::path& path) {
-#ifdef _WIN32
-    return _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-#else
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-#endif
-}
-
-// Opens an existing device or FIFO for writing without creating or truncating it.
-int OpenExisting(const fs::path& path) {
-#ifdef _WIN32
-    return _wopen(path.c_str(), _O_WRONLY | _O_BINARY);
-#else
-    return ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-#endif
-}
-
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        errno = 0;
-#ifdef _WIN32
-        const int chunk = bytes.size() > (1u << 30) ? (1 << 30) : static_cast<int>(bytes.size());
-        const int written = _write(fd, bytes.data(), static_cast<unsigned>(chunk));
-#else
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-#endif
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return LastError();
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return 0;
-}
-
-int SyncFile(int fd) {
-    errno = 0;
-#ifdef _WIN32
-    return _commit(fd) == 0 ? 0 : LastError();
-#elif defined(__APPLE__)
-    return ::fsync(fd) == 0 ? 0 : LastError();
-#else
-    return ::fdatasync(fd) == 0 ? 0 : LastError();
-#endif
-}
-
-int CloseFile(int fd) {
-    errno = 0;
-#ifdef _WIN32
-    return _close(fd) == 0 ? 0 : LastError();
-#else
-    return ::close(fd) == 0 ? 0 : LastError();
-#endif
-}
-
-int Rename(const fs::path& from, const fs::path& to) {
-#ifdef _WIN32
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return EIO;
-    return 0;
-#else
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    return ec.value();
-#endif
-}
-
-// A rename is on the disk only once its folder is.
-void SyncFolder(const fs::path& file) {
-#ifndef _WIN32
-    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    (void)file;
-#endif
-}
 
 std::string Quoted(const fs::path& path) {
     std::string quoted(1, '\'');
     quoted += Utf8FromPath(path);
     quoted += '\'';
     return quoted;
-}
-
-std::string Reason(int error) {
-    return std::generic_category().message(error);
 }
 
 } // namespace
@@ -178,14 +36,14 @@ struct CaptureOutput::State {
     std::int64_t start = 0;
     std::uint64_t part = 0;
     int fd = -1;
-    int error = 0;
+    std::error_code error;
     std::string failedName;
     bool unsynced = false;
     bool partWritten = false; // the current part has bytes
     bool readerGone = false;
 
-    bool Fail(int code, const fs::path& name) {
-        if (error == 0) {
+    bool Fail(std::error_code code, const fs::path& name) {
+        if (!error) {
             error = code;
             failedName = Quoted(name);
         }
@@ -197,29 +55,25 @@ struct CaptureOutput::State {
         partial = PartialName(final);
         partWritten = false;
         errno = 0;
-        fd = OpenNewFile(partial);
-        return fd >= 0 || Fail(LastError(), partial);
+        // Private from the start: a log may sit here for days before it takes its name.
+        fd = files::CreatePrivate(partial, target);
+        return fd >= 0 || Fail(files::LastError(), partial);
     }
 
     // The current part under its final name, complete and on the disk.
     bool ClosePart() {
         if (fd < 0)
-            return error == 0;
-        const int synced = SyncFile(fd);
-        const int closed = CloseFile(fd);
+            return !error;
+        const std::error_code synced = files::SyncFile(fd);
+        const std::error_code closed = files::CloseFile(fd);
         fd = -1;
-        if (synced != 0 || closed != 0)
-            return Fail(synced != 0 ? synced : closed, partial);
-        if (error != 0)
+        if (synced || closed)
+            return Fail(synced ? synced : closed, partial);
+        if (error)
             return false;
-        // A replaced file keeps its permissions, as it would have if it had been rewritten.
-        std::error_code ec;
-        const fs::file_status old = fs::status(final, ec);
-        if (!ec && fs::is_regular_file(old))
-            fs::permissions(partial, old.permissions(), ec);
-        if (const int renamed = Rename(partial, final))
+        if (const std::error_code renamed = files::Replace(partial, final))
             return Fail(renamed, final);
-        SyncFolder(final);
+        files::SyncFolder(final);
         return true;
     }
 };
@@ -230,7 +84,7 @@ CaptureOutput::~CaptureOutput() {
     State& s = *state_;
     if (s.fd < 0)
         return;
-    CloseFile(s.fd);
+    (void)files::CloseFile(s.fd);
     // A capture that never began (no module to open) leaves nothing behind; one that wrote and
     // did not end as asked leaves its part unfinished, under the .partial name.
     if (s.kind == Kind::File && !s.partWritten) {
@@ -278,20 +132,25 @@ bool CaptureOutput::Open(const std::optional<std::string>& name, bool rotate,
         s.kind = Kind::StandardOutput;
     } else {
         const fs::path path = PathFromUtf8(*name);
-        if (const std::error_code ec = Classify(path, s.kind, s.target)) {
+        files::Destination destination;
+        if (const std::error_code ec = files::Resolve(path, destination)) {
             error = "cannot write " + Quoted(path) + ": " + ec.message();
             return false;
         }
+        s.kind = destination.direct ? Kind::Direct : Kind::File;
+        s.target = destination.path;
         if (s.kind == Kind::Direct) {
             errno = 0;
-            s.fd = OpenExisting(s.target);
+            // A descriptor of this process goes on where it stands, as standard output would.
+            s.fd = destination.descriptor >= 0 ? files::Duplicate(destination.descriptor)
+                                               : files::OpenExisting(s.target);
             if (s.fd < 0) {
-                error = "cannot write " + Quoted(path) + ": " + Reason(LastError());
+                error = "cannot write " + Quoted(path) + ": " + files::LastError().message();
                 return false;
             }
         } else if (!s.OpenPart()) {
-            error = "cannot write " + s.failedName + ": " + Reason(s.error);
-            if (s.error == EEXIST)
+            error = "cannot write " + s.failedName + ": " + s.error.message();
+            if (s.error == std::errc::file_exists)
                 error += " (left by a capture that did not end: rename or remove it)";
             return false;
         }
@@ -306,7 +165,7 @@ bool CaptureOutput::Open(const std::optional<std::string>& name, bool rotate,
 
 bool CaptureOutput::Write(std::string_view bytes) {
     State& s = *state_;
-    if (s.error != 0)
+    if (s.error)
         return false;
     if (s.kind == Kind::StandardOutput) {
         errno = 0;
@@ -314,9 +173,9 @@ bool CaptureOutput::Write(std::string_view bytes) {
             std::fflush(stdout) == 0)
             return true;
         s.readerGone = errno == EPIPE;
-        return s.Fail(LastError(), "-");
+        return s.Fail(files::LastError(), "-");
     }
-    if (const int failed = WriteAll(s.fd, bytes))
+    if (const std::error_code failed = files::WriteAll(s.fd, bytes))
         return s.Fail(failed, s.kind == Kind::File ? s.partial : s.target);
     s.unsynced = true;
     s.partWritten = true;
@@ -325,10 +184,10 @@ bool CaptureOutput::Write(std::string_view bytes) {
 
 bool CaptureOutput::Sync() {
     State& s = *state_;
-    if (s.kind != Kind::File || !s.unsynced || s.error != 0)
-        return s.error == 0;
+    if (s.kind != Kind::File || !s.unsynced || s.error)
+        return !s.error;
     s.unsynced = false;
-    if (const int failed = SyncFile(s.fd))
+    if (const std::error_code failed = files::SyncFile(s.fd))
         return s.Fail(failed, s.partial);
     return true;
 }
@@ -336,24 +195,24 @@ bool CaptureOutput::Sync() {
 bool CaptureOutput::Cut() {
     State& s = *state_;
     if (s.kind != Kind::File || !s.rotate)
-        return s.error == 0;
+        return !s.error;
     s.unsynced = false;
     return s.ClosePart() && s.OpenPart();
 }
 
 bool CaptureOutput::Finish(std::string& error) {
     State& s = *state_;
-    bool ok = s.error == 0;
+    bool ok = !s.error;
     if (s.kind == Kind::File) {
         ok = s.ClosePart() && ok;
     } else if (s.kind == Kind::Direct && s.fd >= 0) {
-        const int closed = CloseFile(s.fd);
+        const std::error_code closed = files::CloseFile(s.fd);
         s.fd = -1;
-        ok = (closed == 0 || s.Fail(closed, s.target)) && ok;
+        ok = (!closed || s.Fail(closed, s.target)) && ok;
     }
     if (!ok && !s.readerGone)
         error = "cannot write " + (s.failedName == "'-'" ? "standard output" : s.failedName) +
-                ": " + Reason(s.error);
+                ": " + s.error.message();
     return ok;
 }
 

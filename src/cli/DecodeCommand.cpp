@@ -513,7 +513,9 @@ int DecodeCaptureFile(const Options& options) {
         LiveStopSignals signals;
         WriterOptions writing;
         writing.stamps = options.timestamps ? LineStamps::Seconds : LineStamps::None;
-        return DecodeLiveToStandardOutput(*capture, writing, options.maxEvents);
+        writing.addresses = options.writing.addresses;
+        return DecodeLiveToStandardOutput(*capture, options.writing.format, writing,
+                                          options.maxEvents);
     }
     const std::uint64_t rate = capture->SampleRate();
     return WriteLog(options, static_cast<double>(rate) / 1000.0, rate,

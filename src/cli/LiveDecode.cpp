@@ -93,15 +93,15 @@ bool LiveStopSignals::Requested() {
     return stopSignals.load() > 0;
 }
 
-int DecodeLiveToStandardOutput(CaptureMonitor& capture, WriterOptions writing,
-                               std::uint64_t maxEvents) {
+int DecodeLiveToStandardOutput(CaptureMonitor& capture, std::string_view format,
+                               WriterOptions writing, std::uint64_t maxEvents) {
 #ifdef _WIN32
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     int writeError = 0;
     const std::uint64_t rate = capture.SampleRate();
     writing.clock.ticksPerSecond = rate;
-    LogPipeline pipeline(static_cast<double>(rate) / 1000.0, MakeEventWriter(kLogFormat, writing),
+    LogPipeline pipeline(static_cast<double>(rate) / 1000.0, MakeEventWriter(format, writing),
                          [&](std::string_view bytes) { return WriteOut(bytes, writeError); });
     pipeline.LimitEvents(maxEvents);
     std::vector<MonitorEvent> events;

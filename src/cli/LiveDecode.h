@@ -6,6 +6,7 @@
 #include "cli/OutputFormats.h"
 
 #include <cstdint>
+#include <string_view>
 
 namespace Wirelog {
 class CaptureMonitor;
@@ -26,10 +27,10 @@ public:
     static bool Requested();
 };
 
-// Decodes the whole stream (or its first `maxEvents` events, 0: all) to standard output in the
-// log's format, every block's lines written before the next block is read, and returns
-// wirelog-cli's exit status. The writer's clock is the capture's sample rate.
-int DecodeLiveToStandardOutput(CaptureMonitor& capture, WriterOptions writing,
-                               std::uint64_t maxEvents);
+// Decodes the whole stream (or its first `maxEvents` events, 0: all) to standard output in
+// `format` (a name MakeEventWriter knows), every block's lines written before the next block is
+// read, and returns wirelog-cli's exit status. The writer's clock is the capture's sample rate.
+int DecodeLiveToStandardOutput(CaptureMonitor& capture, std::string_view format,
+                               WriterOptions writing, std::uint64_t maxEvents);
 
 } // namespace Wirelog::cli

@@ -36,6 +36,28 @@ bool ReadUntil(int fd, std::string& text, const std::string& wanted) {
     return true;
 }
 
+// Raw samples streamed to standard output give the chosen format, filtered alike, byte for byte
+// as the session does.
+TEST_F(BinaryDecodeCli, StreamedSamplesGiveTheOutputFormatsTheSessionGives) {
+    const std::string sr = WIRELOG_CAPTURE_DATA "/wii_nunchuk_init.sr"s, bin = Utf8(dir / "raw");
+    ASSERT_EQ(std::system(("sigrok-cli -i '" + sr + "' -O binary > '" + bin + "'").c_str()), 0);
+    for (const auto& [format, address] : {std::pair{"csv", "0x52"}, {"transactions", "0x10"}}) {
+        const std::vector<std::string> choice{"--output-format", format, "--address", address};
+        CliRun session{{"decode", "--scl", "SCL", "--sda", "SDA"}};
+        CliRun live{
+            {"decode", "--format", "binary", "--samplerate", "1m", "--scl", "0", "--sda", "1"}};
+        session.args.insert(session.args.end(), choice.begin(), choice.end());
+        live.args.insert(live.args.end(), choice.begin(), choice.end());
+        session.args.push_back(sr);
+        live.args.push_back("-");
+        live.in = bin;
+        const CliResult expected = RunCli(session), streamed = RunCli(live);
+        ASSERT_EQ(expected.status, 0) << expected.err;
+        EXPECT_EQ(streamed.status, 0) << streamed.err;
+        EXPECT_EQ(streamed.out, expected.out) << format;
+    }
+}
+
 // Sigrok's exports of shared captures, written one deciding sample at a time: each line is
 // awaited before a later sample is written, and the whole is the session's log.
 TEST_F(BinaryDecodeCli, EachLineComesBeforeTheSamplesAfterItsDecidingOne) {

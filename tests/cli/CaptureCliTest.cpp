@@ -64,14 +64,17 @@ TEST_F(CaptureCli, CaptureWritesTheLogThatDecodingTheSameStreamGives) {
 }
 
 // The stop waits for a blocked read; a second signal ends the program at once and, as a crash
-// would, leaves the unfinished log under its .partial name, never under the final one.
+// would, leaves the unfinished log under its .partial name, never under the final one, as
+// private as the log it replaces all along.
 TEST_F(CaptureCli, ASecondSignalEndsAtOnceAndLeavesTheLogUnfinished) {
+    fs::permissions(Write("out.log", "secret"), fs::perms::owner_read | fs::perms::owner_write);
     CliRun run = SimRun({"capture", "-o", (dir / "out.log").string()},
                         "hw:off;dev:read=block,block_ms=60000");
     std::thread signaller;
     run.onStart = [&](pid_t pid) {
         signaller = std::thread([this, pid] {
-            WirelogTest::WaitFor([&] { return !fs::is_empty(dir); }, std::chrono::seconds(30));
+            WirelogTest::WaitFor([&] { return fs::exists(dir / "out.log.partial"); },
+                                 std::chrono::seconds(30));
             kill(pid, SIGHUP);
             kill(pid, SIGTERM);
         });
@@ -79,7 +82,10 @@ TEST_F(CaptureCli, ASecondSignalEndsAtOnceAndLeavesTheLogUnfinished) {
     const auto result = RunCli(run);
     signaller.join();
     EXPECT_EQ(result.status, -1) << "ended by the signal";
-    EXPECT_EQ(Listing(), std::vector<std::string>{"out.log.partial"});
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"out.log", "out.log.partial"}));
+    EXPECT_EQ(fs::status(dir / "out.log.partial").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(ReadFile(dir / "out.log"), "secret");
 }
 
 // A stop signal that comes while the program starts, before its handlers are in place (here:
@@ -88,8 +94,7 @@ TEST_F(CaptureCli, ASecondSignalEndsAtOnceAndLeavesTheLogUnfinished) {
 TEST_F(CaptureCli, AStopSignalAtStartStopsTheCaptureWithItsLog) {
     const fs::path recording = Write("bus.txt", "0 00 05\n20000000 01\n");
     CliRun run = SimRun({"capture", "--seconds", "25"}, recording.string());
-    run.onStart = [](pid_t pid) {
-        kill(pid, SIGHUP); };
+    run.onStart = [](pid_t pid) { kill(pid, SIGHUP); };
     sigset_t hup, saved;
     sigemptyset(&hup);
     sigaddset(&hup, SIGHUP);

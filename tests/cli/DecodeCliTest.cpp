@@ -146,6 +146,7 @@ TEST_F(DecodeCli, UsageInputAndOutputErrorsExitWithTheirStatusAndAMessage) {
     readerGone.readerGone = true;
     const auto goneRun = RunCli(readerGone);
     EXPECT_EQ(goneRun.status, 1) << goneRun.err;
+    EXPECT_NE(goneRun.err.find("cannot write standard output"), std::string::npos) << goneRun.err;
     const auto late = Decode({bad});
     EXPECT_EQ(late.status, 2);
     EXPECT_EQ(late.out.size(), 200'000 * std::string("*** Bus is now idle ***\r\n").size());
