@@ -13,4 +13,4 @@ cmake --build --preset dev -j "$(nproc)" --target wirelog
 mkdir -p build/run
 cd build/run
 rm -f wirlg000.dll
-WIRELOG_SIM=demo exec ../dev/src/app/wirelog
+WIRELOG_SIM=demo exec ../dev/src/ui/main/wirelog

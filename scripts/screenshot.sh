@@ -11,7 +11,7 @@ root=$(pwd)
 # Runs inside the virtual display: start the program, wait for its window, capture it.
 capture() {
     cd build/screenshot
-    WIRELOG_SIM=demo QT_QPA_PLATFORM=xcb ../dev/src/app/wirelog &
+    WIRELOG_SIM=demo QT_QPA_PLATFORM=xcb ../dev/src/ui/main/wirelog &
     local program=$!
     local title="Wirelog (TM) Protocol Analyzer - v1.003"
     local id=""
