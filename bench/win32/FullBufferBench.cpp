@@ -46,7 +46,8 @@ int main() {
     const auto library = std::filesystem::absolute(WIRELOG_BENCH_ADAPTER_LIBRARY);
     Wirelog::Win32::Desktop quiet{
         [](const std::wstring& text) { std::fwprintf(stderr, L"message: %ls\n", text.c_str()); },
-        [](OPENFILENAMEW&) { return false; }};
+        [](OPENFILENAMEW&) { return false; },
+        [](const DLGTEMPLATE&, HWND, DLGPROC, LPARAM) {}}; // no recording is opened here
     Wirelog::Win32::Form1View form({library.parent_path(), {}}, quiet);
     form.Load();
     SendMessageW(form.Control("cbAutoScroll"), BM_SETCHECK, BST_CHECKED, 0);
