@@ -4,6 +4,7 @@
 #include "busmonitor/CaptureMonitor.h"
 #include "cli/ExitCodes.h"
 #include "cli/LogPipeline.h"
+#include "decode/FileSystem.h"
 
 #include <atomic>
 #include <cerrno>
@@ -51,22 +52,9 @@ void RouteStopSignals(void (*handler)(int)) {
 // Standard output written directly, going on after a stop signal interrupted a write to a full
 // pipe: the log up to the stop is still wanted.
 bool WriteOut(std::string_view bytes, int& error) {
-    while (!bytes.empty()) {
-        errno = 0;
-#ifdef _WIN32
-        const long done = _write(1, bytes.data(), static_cast<unsigned>(bytes.size()));
-#else
-        const long done = static_cast<long>(write(1, bytes.data(), bytes.size()));
-#endif
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0) {
-            error = errno != 0 ? errno : EIO;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(done));
-    }
-    return true;
+    const std::error_code failed = files::WriteAll(1, bytes);
+    error = failed.value();
+    return !failed;
 }
 
 void Complain(const std::string& message) {
