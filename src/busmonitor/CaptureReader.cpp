@@ -67,18 +67,25 @@ std::unique_ptr<CaptureReader> OpenCapture(const std::string& path, std::string_
     Fail(path, "is no capture of a known format (sigrok session, VCD or CSV)");
 }
 
+std::optional<std::size_t> FindChannelNamed(const std::vector<std::string>& channels,
+                                            std::string_view name) {
+    auto found = std::find(channels.begin(), channels.end(), name);
+    if (found == channels.end()) {
+        found = std::find_if(channels.begin(), channels.end(), [&](const std::string& channel) {
+            return EqualsIgnoringCase(channel, name);
+        });
+    }
+    if (found == channels.end()) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(found - channels.begin());
+}
+
 std::size_t ResolveChannel(const CaptureInfo& info, std::string_view nameOrIndex,
                            const std::string& path) {
     const auto& channels = info.channels;
-    const auto exact = std::find(channels.begin(), channels.end(), nameOrIndex);
-    if (exact != channels.end()) {
-        return static_cast<std::size_t>(exact - channels.begin());
-    }
-    const auto loose = std::find_if(channels.begin(), channels.end(), [&](const std::string& name) {
-        return EqualsIgnoringCase(name, nameOrIndex);
-    });
-    if (loose != channels.end()) {
-        return static_cast<std::size_t>(loose - channels.begin());
+    if (const auto named = FindChannelNamed(channels, nameOrIndex)) {
+        return *named;
     }
     std::size_t index = 0;
     const char* end = nameOrIndex.data() + nameOrIndex.size();

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -71,8 +72,13 @@ public:
 // Throws CaptureError when the file cannot be opened or is of no known format.
 std::unique_ptr<CaptureReader> OpenCapture(const std::string& path, std::string_view format = {});
 
-// The 0-based position of a channel given by name (exact match first, then case-insensitive)
-// or else by a 0-based index. Throws CaptureError naming `path` when there is none.
+// The 0-based position of the channel called `name`: an exact match first, then one that
+// differs only in the case of its letters.
+std::optional<std::size_t> FindChannelNamed(const std::vector<std::string>& channels,
+                                            std::string_view name);
+
+// The 0-based position of a channel given by name (as FindChannelNamed) or else by a 0-based
+// index. Throws CaptureError naming `path` when there is none.
 std::size_t ResolveChannel(const CaptureInfo& info, std::string_view nameOrIndex,
                            const std::string& path);
 

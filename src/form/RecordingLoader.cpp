@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 
 namespace Wirelog {
 namespace {
@@ -42,14 +41,6 @@ RecordingError Problem(const CaptureError& error, const std::filesystem::path& f
     return RecordingError(text.starts_with(prefix) ? text.substr(prefix.size()) : text);
 }
 
-bool Named(const std::vector<std::string>& channels, std::string_view name) {
-    return std::any_of(channels.begin(), channels.end(), [&](const std::string& channel) {
-        return std::equal(
-            channel.begin(), channel.end(), name.begin(), name.end(),
-            [](unsigned char a, unsigned char b) { return std::toupper(a) == std::toupper(b); });
-    });
-}
-
 } // namespace
 
 RecordingKind ProbeRecording(const std::filesystem::path& file) {
@@ -65,7 +56,8 @@ RecordingKind ProbeRecording(const std::filesystem::path& file) {
         throw Problem(error, file);
     }
     kind.logicCapture = true;
-    kind.channelsNamed = Named(kind.channels, "SCL") && Named(kind.channels, "SDA");
+    kind.channelsNamed =
+        FindChannelNamed(kind.channels, "SCL") && FindChannelNamed(kind.channels, "SDA");
     return kind;
 }
 
